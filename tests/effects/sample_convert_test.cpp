@@ -1,0 +1,104 @@
+#include "effects/sample_convert.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace tw;
+
+TEST(SampleConvert, Pcm16BothWays) {
+    const int16_t in[] = {16384, -32768, 0, 32767, 1};
+    float f[5];
+    Pcm16ToFloat(in, f, 5, 1.0f);
+    EXPECT_EQ(f[0], 0.5f);
+    EXPECT_EQ(f[1], -1.0f);
+    EXPECT_EQ(f[2], 0.0f);
+    EXPECT_EQ(f[3], 32767.0f / 32768.0f);
+    EXPECT_EQ(f[4], 1.0f / 32768.0f);
+    int16_t back[5];
+    FloatToPcm16(f, back, 5, 1.0f);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(back[i], in[i]) << i;
+
+    const float edge[] = {1.0f, -1.0f, 2.0f, -3.0f, std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                          2.5f / 32768.0f, 3.5f / 32768.0f, -2.5f / 32768.0f, 0.5f / 32768.0f};
+    int16_t out[11];
+    FloatToPcm16(edge, out, 11, 1.0f);
+    EXPECT_EQ(out[0], 32767);   // +1.0 clips to the most positive code
+    EXPECT_EQ(out[1], -32768);  // -1.0 is the most negative code
+    EXPECT_EQ(out[2], 32767);
+    EXPECT_EQ(out[3], -32768);
+    EXPECT_EQ(out[4], -32768);  // NaN
+    EXPECT_EQ(out[5], 32767);
+    EXPECT_EQ(out[6], -32768);
+    EXPECT_EQ(out[7], 2);  // ties to even
+    EXPECT_EQ(out[8], 4);
+    EXPECT_EQ(out[9], -2);
+    EXPECT_EQ(out[10], 0);
+}
+
+TEST(SampleConvert, Pcm8IsUnsignedAroundMidCode) {
+    const uint8_t in[] = {128, 0, 255, 192};
+    float f[4];
+    Pcm8ToFloat(in, f, 4, 1.0f);
+    EXPECT_EQ(f[0], 0.0f);
+    EXPECT_EQ(f[1], -1.0f);
+    EXPECT_EQ(f[2], 0.9921875f);
+    EXPECT_EQ(f[3], 0.5f);
+    uint8_t back[4];
+    FloatToPcm8(f, back, 4, 1.0f);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i], in[i]) << i;
+
+    const float edge[] = {0.5f, 1.0f, -1.5f, std::numeric_limits<float>::quiet_NaN(), 1.5f / 128.0f,
+                          2.5f / 128.0f, -0.5f / 128.0f};
+    uint8_t out[7];
+    FloatToPcm8(edge, out, 7, 1.0f);
+    EXPECT_EQ(out[0], 192);
+    EXPECT_EQ(out[1], 255);
+    EXPECT_EQ(out[2], 0);
+    EXPECT_EQ(out[3], 0);  // NaN gives -128, stored as 0
+    EXPECT_EQ(out[4], 130);  // 1.5 -> 2
+    EXPECT_EQ(out[5], 130);  // 2.5 -> 2
+    EXPECT_EQ(out[6], 128);  // -0.5 -> -0
+}
+
+TEST(SampleConvert, Pcm32ThroughDouble) {
+    const int32_t in[] = {INT32_MIN, INT32_MAX, 1 << 30, -1};
+    double d[4];
+    Pcm32ToDouble(in, d, 4, 1.0f);
+    EXPECT_EQ(d[0], -1.0);
+    EXPECT_EQ(d[1], 2147483647.0 / 2147483648.0);
+    EXPECT_EQ(d[2], 0.5);
+    int32_t back[4];
+    DoubleToPcm32(d, back, 4, 1.0f);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i], in[i]) << i;
+
+    const double edge[] = {1.0, -2.0, std::nan(""), 0.5 / 2147483648.0, 1.5 / 2147483648.0, -1.5 / 2147483648.0};
+    int32_t out[6];
+    DoubleToPcm32(edge, out, 6, 1.0f);
+    EXPECT_EQ(out[0], INT32_MAX);
+    EXPECT_EQ(out[1], INT32_MIN);
+    EXPECT_EQ(out[2], INT32_MIN);
+    EXPECT_EQ(out[3], 0);
+    EXPECT_EQ(out[4], 2);
+    EXPECT_EQ(out[5], -2);
+}
+
+TEST(SampleConvert, GainMultipliesAfterScalingInAndBeforeScalingOut) {
+    const int16_t in[] = {16384};
+    float f[1];
+    Pcm16ToFloat(in, f, 1, 0.5f);
+    EXPECT_EQ(f[0], 0.25f);
+    int16_t out[1];
+    FloatToPcm16(f, out, 1, 2.0f);
+    EXPECT_EQ(out[0], 16384);
+
+    PcmConverters c;
+    EXPECT_TRUE(ConvertersForPcm(16, &c));
+    EXPECT_EQ(c.workingBytes, sizeof(float));
+    EXPECT_TRUE(ConvertersForPcm(32, &c));
+    EXPECT_EQ(c.workingBytes, sizeof(double));
+    EXPECT_FALSE(ConvertersForPcm(24, &c));
+    EXPECT_EQ(c.toWorking, nullptr);
+}
