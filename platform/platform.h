@@ -132,6 +132,13 @@ static_assert(sizeof(WORD) == 2 && sizeof(WCHAR) == 2, "Windows 16-bit types");
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is 18 packed bytes");
 static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
 
+// Wide string literals as WCHAR text on both targets: TW_W("Input").
+#ifdef _WIN32
+#define TW_W(s) L##s
+#else
+#define TW_W(s) u##s
+#endif
+
 #ifndef VFW_E_NOT_CONNECTED
 #define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209L)
 #endif
