@@ -7,15 +7,15 @@
 
 namespace {
 
-constexpr int kTenthsMsPerSecond = 10000;   // delay times are tenths of a millisecond
-constexpr int kLineTenthsMs = 22501;        // every line holds the longest delay, 2.25 s, plus 0.1 ms
-constexpr int32_t kMaxDelayTenthsMs = 22500;
-constexpr int32_t kMinDelaySamples = 2;     // an echo period of at least 3 samples
-constexpr int32_t kMaxDecayTenthsPct = 900; // feedback 0.9
-constexpr double kDecayTenthsPerUnit = 1000.0;
-constexpr double kMaxGain = 4.0;
-constexpr double kTailNepers = 5.0;          // a tail lasts until the echoes fell by e^5 (about 43 dB)
-constexpr double kOutputFloor = 0x1p-32;     // outputs below 2^-32 in magnitude become exactly 0.0
+constexpr int kTenthsMsPerSecond = 10000;       // delay times are tenths of a millisecond
+constexpr int kLineTenthsMs = 22501;            // a line holds the longest delay, 2.25 s, plus 0.1 ms
+constexpr int32_t kMaxDelayTenthsMs = 22500;    // 2.25 s
+constexpr int32_t kMinDelaySamples = 2;         // an echo period of at least 3 samples
+constexpr int32_t kMaxDecayTenthsPct = 900;     // feedback 0.9
+constexpr double kDecayTenthsPerUnit = 1000.0;  // tenths of a percent per unit of feedback
+constexpr double kMaxGain = 4.0;                // dry and wet gains, linear
+constexpr double kTailNepers = 5.0;             // a tail lasts until the echoes fell by e^5 (about 43 dB)
+constexpr double kOutputFloor = 0x1p-32;        // outputs below 2^-32 in magnitude become exactly 0.0
 
 struct DelayLine {
     double* slots;
@@ -31,7 +31,7 @@ struct DelayLine {
 
 int32_t ClampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-// NaN counts as the low end: a gain that is not a number would silence nothing and poison the mix.
+// NaN counts as the low end: a gain that is not a number would turn every output into NaN.
 double ClampGain(double v) { return !(v >= 0.0) ? 0.0 : (v > kMaxGain ? kMaxGain : v); }
 
 // Index `steps` slots after `from` on a circular line of `slots` slots (steps < slots).
