@@ -1,0 +1,508 @@
+// The host's side of the graph: a source filter that pushes the file's audio in buffers and a
+// sink filter that collects what comes out, with the BRIO FX filter between them, created through
+// the module's class factory as any host creates it.
+#include "filter/brio_fx_prop.h"
+#include "filter/presets.h"
+#include "host/param_table.h"
+#include "host/render.h"
+#include "platform/com_stream.h"
+#include "platform/dshow/base_filter.h"
+#include "platform/dshow/pins.h"
+#include "server/module.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+template <class T>
+struct ComPtr {
+    T* p = nullptr;
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ~ComPtr() {
+        if (p) p->Release();
+    }
+    T** out() { return &p; }
+    T* operator->() const { return p; }
+};
+
+std::string Hex(HRESULT hr) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+    return buf;
+}
+
+WAVEFORMATEX FeedWaveFormat(const AudioInfo& info) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = FeedIsFloat(info.feed) ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<WORD>(info.channels);
+    f.nSamplesPerSec = static_cast<DWORD>(info.rate);
+    f.wBitsPerSample = static_cast<WORD>(FeedBits(info.feed));
+    f.nBlockAlign = static_cast<WORD>(f.nChannels * f.wBitsPerSample / 8);
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    return f;
+}
+
+// ---- Source -------------------------------------------------------------------------------------
+
+class SourcePin final : public CBaseOutputPin {
+public:
+    SourcePin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, LONG bufferBytes)
+        : CBaseOutputPin(filter, lock, TW_W("Out")), type_(type), bufferBytes_(bufferBytes) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
+        return pmt && IsEqualGUID(pmt->majortype, type_.majortype) && pmt->cbFormat >= sizeof(WAVEFORMATEX) &&
+                       std::memcmp(pmt->pbFormat, type_.pbFormat, sizeof(WAVEFORMATEX)) == 0
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT GetMediaType(int position, CMediaType* pmt) override {
+        if (position < 0) return E_INVALIDARG;
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
+        return pmt->Set(type_);
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
+        ALLOCATOR_PROPERTIES want = *props, got{};
+        if (want.cBuffers < 2) want.cBuffers = 2;
+        if (want.cbBuffer < bufferBytes_) want.cbBuffer = bufferBytes_;
+        if (want.cbAlign < 1) want.cbAlign = 1;
+        const HRESULT hr = allocator->SetProperties(&want, &got);
+        if (FAILED(hr)) return hr;
+        return got.cbBuffer >= bufferBytes_ ? S_OK : E_FAIL;
+    }
+
+private:
+    const CMediaType& type_;
+    LONG bufferBytes_;
+};
+
+class SourceFilter final : public CBaseFilter {
+public:
+    SourceFilter(const CMediaType& type, LONG bufferBytes)
+        : CBaseFilter(nullptr, &lock_, GUID{}), pin_(this, &lock_, type, bufferBytes) {}
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
+    SourcePin& pin() { return pin_; }
+
+private:
+    CCritSec lock_;
+    SourcePin pin_;
+};
+
+// ---- Sink ---------------------------------------------------------------------------------------
+
+class SinkPin final : public CBaseInputPin {
+public:
+    SinkPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, std::vector<uint8_t>* out)
+        : CBaseInputPin(filter, lock, TW_W("In")), type_(type), out_(out) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
+        return pmt && IsEqualGUID(pmt->majortype, type_.majortype) && pmt->cbFormat >= sizeof(WAVEFORMATEX) &&
+                       std::memcmp(pmt->pbFormat, type_.pbFormat, sizeof(WAVEFORMATEX)) == 0
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
+        HRESULT hr = CBaseInputPin::Receive(sample);
+        if (hr != S_OK) return hr;
+        BYTE* data = nullptr;
+        hr = sample->GetPointer(&data);
+        if (FAILED(hr)) return hr;
+        const LONG length = sample->GetActualDataLength();
+        if (length > 0) out_->insert(out_->end(), data, data + length);
+        ++samples_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override {
+        ++endOfStream_;
+        return S_OK;
+    }
+    int endOfStreamCount() const { return endOfStream_; }
+
+private:
+    const CMediaType& type_;
+    std::vector<uint8_t>* out_;
+    int samples_ = 0;
+    int endOfStream_ = 0;
+};
+
+class SinkFilter final : public CBaseFilter {
+public:
+    SinkFilter(const CMediaType& type, std::vector<uint8_t>* out)
+        : CBaseFilter(nullptr, &lock_, GUID{}), pin_(this, &lock_, type, out) {}
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
+    SinkPin& pin() { return pin_; }
+
+private:
+    CCritSec lock_;
+    SinkPin pin_;
+};
+
+// ---- The filter through the module's class factory ----------------------------------------------
+
+HRESULT CreateFilter(IBaseFilter** filter) {
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = DllGetClassObject(CLSID_TwBrioFx, IID_IClassFactory, reinterpret_cast<void**>(factory.out()));
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes, std::string* error) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream s;
+    s << f.rdbuf();
+    *bytes = s.str();
+    return true;
+}
+
+int ApplyStep(const SettingStep& step, ITwBrioFxProp* prop, IStaticFilterPreset* presets, IPersistStream* persist,
+              RenderStats* stats, std::string* error) {
+    switch (step.kind) {
+    case SettingStep::kPreset: {
+        int count = 0;
+        presets->GetPresetCount(&count);
+        int index = -1;
+        char* end = nullptr;
+        const long n = std::strtol(step.text.c_str(), &end, 10);
+        if (!step.text.empty() && *end == '\0') {
+            index = n >= 0 && n < count ? static_cast<int>(n) : -1;
+        } else {
+            for (int i = 0; i < count && index < 0; ++i) {
+                WCHAR name[kPresetNameChars + 1] = {};
+                presets->GetPresetName(i, name, 0);
+                std::string narrow;
+                for (const WCHAR* c = name; *c; ++c) narrow += static_cast<char>(*c);
+                if (EqualsIgnoreCase(narrow, step.text)) index = i;
+            }
+        }
+        if (index < 0) {
+            *error = "--preset '" + step.text + "': no such preset (see 'brio-fx presets')";
+            return kExitUsage;
+        }
+        const HRESULT hr = presets->LoadPreset(index);
+        if (FAILED(hr)) {
+            *error = "--preset '" + step.text + "': refused by the filter (" + Hex(hr) + ")";
+            return kExitRefused;
+        }
+        return kExitOk;
+    }
+    case SettingStep::kSet: {
+        const size_t eq = step.text.find('=');
+        const std::string name = step.text.substr(0, eq);
+        const ParamField* field = FindParamField(name);
+        if (eq == std::string::npos || !field) {
+            *error = "--set '" + step.text + "': unknown field (see 'brio-fx params')";
+            return kExitUsage;
+        }
+        int32_t value = 0;
+        if (!ParseFieldValue(*field, step.text.substr(eq + 1), &value)) {
+            *error = "--set '" + step.text + "': '" + step.text.substr(eq + 1) + "' is not a value of " + field->name;
+            return kExitUsage;
+        }
+        FxParams p{};
+        prop->GetParams(&p);
+        SetField(&p, *field, value);
+        prop->SetParams(&p);
+        prop->GetParams(&p);
+        if (GetField(p, *field) != value)
+            stats->warnings.push_back(std::string(field->name) + "=" + std::to_string(value) + " is out of range; stored " +
+                                      DescribeValue(*field, GetField(p, *field)));
+        return kExitOk;
+    }
+    case SettingStep::kLoad: {
+        std::string bytes;
+        if (!ReadBytes(step.text, &bytes, error)) return kExitIo;
+        if (bytes.size() != 116) {
+            *error = step.text + ": not a BRIO FX settings file (" + std::to_string(bytes.size()) +
+                     " bytes, a settings file has 116)";
+            return kExitRefused;
+        }
+        ComPtr<IStream> stream;
+        if (FAILED(tw::CreateMemoryStream(stream.out()))) {
+            *error = "out of memory";
+            return kExitIo;
+        }
+        ULONG done = 0;
+        stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &done);
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+        const HRESULT hr = persist->Load(stream.p);
+        if (FAILED(hr)) {
+            *error = step.text + ": not a BRIO FX settings file (wrong size or identifier; " + Hex(hr) + ")";
+            return kExitRefused;
+        }
+        return kExitOk;
+    }
+    }
+    return kExitUsage;
+}
+
+int SaveSettings(const std::string& path, IPersistStream* persist, std::string* error) {
+    ComPtr<IStream> stream;
+    if (FAILED(tw::CreateMemoryStream(stream.out()))) {
+        *error = "out of memory";
+        return kExitIo;
+    }
+    HRESULT hr = persist->Save(stream.p, FALSE);
+    if (FAILED(hr)) {
+        *error = path + ": the filter could not save its settings (" + Hex(hr) + ")";
+        return kExitRefused;
+    }
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    char bytes[116];
+    ULONG got = 0;
+    stream->Read(bytes, sizeof bytes, &got);
+    const std::string tmp = path + ".part";
+    {
+        std::ofstream f(tmp, std::ios::binary);
+        f.write(bytes, got);
+        if (!f) {
+            *error = path + ": " + std::strerror(errno);
+            std::remove(tmp.c_str());
+            return kExitIo;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        std::remove(tmp.c_str());
+        return kExitIo;
+    }
+    return kExitOk;
+}
+
+// Peak and clipped samples of the output, full scale 1.0.
+void Measure(const AudioData& out, RenderStats* stats) {
+    const size_t n = static_cast<size_t>(out.frameCount()) * out.info.channels;
+    double peak = 0;
+    int64_t clipped = 0;
+    for (size_t i = 0; i < n; ++i) {
+        double v = 0;
+        bool clip = false;
+        switch (out.info.feed) {
+        case FeedFormat::Pcm8: v = (out.bytes[i] - 128) / 128.0; clip = out.bytes[i] == 0 || out.bytes[i] == 255; break;
+        case FeedFormat::Pcm16: {
+            int16_t s;
+            std::memcpy(&s, &out.bytes[i * 2], 2);
+            v = s / 32768.0;
+            clip = s == INT16_MIN || s == INT16_MAX;
+            break;
+        }
+        case FeedFormat::Pcm32: {
+            int32_t s;
+            std::memcpy(&s, &out.bytes[i * 4], 4);
+            v = s / 2147483648.0;
+            clip = s == INT32_MIN || s == INT32_MAX;
+            break;
+        }
+        case FeedFormat::Float32: {
+            float s;
+            std::memcpy(&s, &out.bytes[i * 4], 4);
+            v = s;
+            clip = !(std::fabs(v) < 1.0);
+            break;
+        }
+        case FeedFormat::Float64:
+            std::memcpy(&v, &out.bytes[i * 8], 8);
+            clip = !(std::fabs(v) < 1.0);
+            break;
+        }
+        if (std::fabs(v) > peak) peak = std::fabs(v);
+        clipped += clip;
+    }
+    stats->peak = peak;
+    stats->clipped = clipped;
+}
+
+// The drain's last buffer carries silence after the end of the tails: the output ends at its last
+// sound past the input.
+int64_t TrimmedFrames(const AudioData& out, int64_t inputFrames) {
+    const size_t fb = out.frameBytes();
+    const uint8_t silent = out.info.feed == FeedFormat::Pcm8 ? 0x80 : 0x00;
+    int64_t frames = out.frameCount();
+    while (frames > inputFrames) {
+        const uint8_t* f = &out.bytes[static_cast<size_t>(frames - 1) * fb];
+        bool quiet = true;
+        for (size_t b = 0; b < fb && quiet; ++b) quiet = f[b] == silent;
+        if (!quiet) break;
+        --frames;
+    }
+    return frames;
+}
+
+}  // namespace
+
+bool ListPresets(std::vector<PresetInfo>* presets, std::string* error) {
+    ComPtr<IBaseFilter> filter;
+    HRESULT hr = CreateFilter(filter.out());
+    ComPtr<IStaticFilterPreset> list;
+    ComPtr<ITwBrioFxProp> prop;
+    if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_IStaticFilterPreset, reinterpret_cast<void**>(list.out()));
+    if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_ITwBrioFxProp, reinterpret_cast<void**>(prop.out()));
+    if (FAILED(hr)) {
+        *error = "cannot create the filter (" + Hex(hr) + ")";
+        return false;
+    }
+    int count = 0;
+    list->GetPresetCount(&count);
+    for (int i = 0; i < count; ++i) {
+        WCHAR name[kPresetNameChars + 1] = {};
+        list->GetPresetName(i, name, 0);
+        PresetInfo info;
+        for (const WCHAR* c = name; *c; ++c) info.name += static_cast<char>(*c);
+        list->LoadPreset(i);
+        prop->GetParams(&info.params);
+        presets->push_back(info);
+    }
+    return true;
+}
+
+int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out, RenderStats* stats,
+               const Progress& progress, std::string* error) {
+    ComPtr<IBaseFilter> filter;
+    HRESULT hr = CreateFilter(filter.out());
+    if (FAILED(hr)) {
+        *error = "cannot create the filter through the module's class factory (" + Hex(hr) + ")";
+        return kExitRefused;
+    }
+    ComPtr<ITwBrioFxProp> prop;
+    ComPtr<IStaticFilterPreset> presets;
+    ComPtr<IPersistStream> persist;
+    ComPtr<IMfxSoftSynth> synth;
+    if (FAILED(filter->QueryInterface(IID_ITwBrioFxProp, reinterpret_cast<void**>(prop.out()))) ||
+        FAILED(filter->QueryInterface(IID_IStaticFilterPreset, reinterpret_cast<void**>(presets.out()))) ||
+        FAILED(filter->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(persist.out()))) ||
+        FAILED(filter->QueryInterface(IID_IMfxSoftSynth, reinterpret_cast<void**>(synth.out())))) {
+        *error = "the filter lacks one of its interfaces";
+        return kExitRefused;
+    }
+    for (const SettingStep& step : options.steps) {
+        const int code = ApplyStep(step, prop.p, presets.p, persist.p, stats, error);
+        if (code != kExitOk) return code;
+    }
+    if (!options.saveFile.empty()) {
+        const int code = SaveSettings(options.saveFile, persist.p, error);
+        if (code != kExitOk) return code;
+    }
+    prop->GetParams(&stats->params);
+
+    HostTempoMap tempoMap(options.tempoChanges, in.info.rate);
+    if (options.haveTempoMap) {
+        hr = synth->AttachHost(static_cast<IHostTempoMap*>(&tempoMap));
+        if (SUCCEEDED(hr)) hr = synth->TransportStart(0);
+        if (FAILED(hr)) {
+            *error = "the filter refused the host tempo map (" + Hex(hr) + ")";
+            return kExitRefused;
+        }
+    }
+
+    // The graph: source -> BRIO FX -> sink, every pin agreeing on the file's feed format.
+    const WAVEFORMATEX wfx = FeedWaveFormat(in.info);
+    CMediaType type;
+    type.majortype = MEDIATYPE_Audio;
+    type.subtype = FeedIsFloat(in.info.feed) ? MEDIASUBTYPE_IEEE_FLOAT : MEDIASUBTYPE_PCM;
+    type.formattype = FORMAT_WaveFormatEx;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = wfx.nBlockAlign;
+    if (FAILED(type.SetFormat(reinterpret_cast<const BYTE*>(&wfx), sizeof wfx))) {
+        *error = "out of memory";
+        return kExitIo;
+    }
+    const LONG bufferBytes = static_cast<LONG>(options.bufferFrames) * wfx.nBlockAlign;
+    out->info = in.info;
+    out->bytes.clear();
+    out->bytes.reserve(in.bytes.size() + static_cast<size_t>(wfx.nAvgBytesPerSec) * 4);
+    auto* source = new SourceFilter(type, bufferBytes);
+    auto* sink = new SinkFilter(type, &out->bytes);
+    if (!source || !sink) {
+        delete source;
+        delete sink;
+        *error = "out of memory";
+        return kExitIo;
+    }
+    source->NonDelegatingAddRef();
+    sink->NonDelegatingAddRef();
+    int code = kExitOk;
+    ComPtr<IPin> filterIn, filterOut;
+    hr = filter->FindPin(TW_W("In"), filterIn.out());
+    if (FAILED(hr)) hr = filter->FindPin(TW_W("Input"), filterIn.out());
+    if (SUCCEEDED(hr)) hr = filter->FindPin(TW_W("Output"), filterOut.out());
+    if (SUCCEEDED(hr)) hr = source->pin().Connect(filterIn.p, &type);
+    if (FAILED(hr)) {
+        *error = std::string("the filter refused ") + FeedName(in.info.feed) + " at " + std::to_string(in.info.rate) +
+                 " Hz, " + std::to_string(in.info.channels) + " channel(s) (" + Hex(hr) + ")";
+        code = kExitRefused;
+    }
+    if (code == kExitOk && FAILED(hr = filterOut->Connect(&sink->pin(), &type))) {
+        *error = "the filter's output did not connect (" + Hex(hr) + ")";
+        code = kExitRefused;
+    }
+    // A graph pauses and runs downstream first.
+    if (code == kExitOk && (FAILED(hr = sink->Pause()) || FAILED(hr = filter->Pause()) || FAILED(hr = source->Pause()) ||
+                            FAILED(hr = sink->Run(0)) || FAILED(hr = filter->Run(0)) || FAILED(hr = source->Run(0)))) {
+        *error = "the graph did not start (" + Hex(hr) + ")";
+        code = kExitRefused;
+    }
+    const int64_t frames = in.frameCount();
+    const size_t frameBytes = in.frameBytes();
+    for (int64_t done = 0; code == kExitOk && done < frames;) {
+        const int64_t n = std::min<int64_t>(options.bufferFrames, frames - done);
+        IMediaSample* sample = nullptr;
+        hr = source->pin().GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+        if (SUCCEEDED(hr)) {
+            BYTE* data = nullptr;
+            sample->GetPointer(&data);
+            std::memcpy(data, &in.bytes[static_cast<size_t>(done) * frameBytes], static_cast<size_t>(n) * frameBytes);
+            sample->SetActualDataLength(static_cast<LONG>(n * static_cast<int64_t>(frameBytes)));
+            sample->SetDiscontinuity(done == 0);
+            hr = source->pin().Deliver(sample);
+            sample->Release();
+        }
+        if (FAILED(hr)) {
+            *error = "the filter failed on the buffer at frame " + std::to_string(done) + " (" + Hex(hr) + ")";
+            code = kExitRefused;
+        }
+        done += n;
+        if (progress) progress(done, frames);
+    }
+    if (code == kExitOk) {
+        hr = source->pin().DeliverEndOfStream();
+        if (FAILED(hr) || sink->pin().endOfStreamCount() != 1) {
+            *error = "the filter did not finish the stream (" + Hex(hr) + ")";
+            code = kExitRefused;
+        }
+    }
+    source->Stop();
+    filter->Stop();
+    sink->Stop();
+    source->pin().Disconnect();
+    filterIn->Disconnect();
+    filterOut->Disconnect();
+    sink->pin().Disconnect();
+    if (options.haveTempoMap) synth->DetachHost();
+    source->NonDelegatingRelease();
+    sink->NonDelegatingRelease();
+    if (code != kExitOk) return code;
+
+    const int64_t kept = options.tail ? TrimmedFrames(*out, frames) : std::min(frames, out->frameCount());
+    out->bytes.resize(static_cast<size_t>(kept) * frameBytes);
+    out->info.frames = kept;
+    stats->framesIn = frames;
+    stats->framesOut = kept;
+    stats->tailFrames = kept > frames ? kept - frames : 0;
+    Measure(*out, stats);
+    return kExitOk;
+}
+
+}  // namespace host
