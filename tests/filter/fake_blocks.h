@@ -68,7 +68,7 @@ public:
         if (reset) ++counters.resets;
         counters.lastReset = reset;
         counters.lastFormat = format;
-        if (params) last = *params;
+        if (params) last = live = *params;
         Note(std::string("setformat ") + kNames[kind_] + (reset ? " reset" : ""));
         tailLeft_ = tailFull_;
         draining_ = false;
@@ -91,6 +91,7 @@ public:
 
     Params last{};
     Params lastMix{};
+    Params live{};  // the last record of SetFormat with the gains of a later SetMix
     Counters counters;
     int doubleCalls = 0;
 
@@ -139,6 +140,8 @@ public:
     HRESULT STDMETHODCALLTYPE SetMix(const Params* params) override {
         ++this->counters.setMix;
         this->lastMix = *params;
+        this->live.dryGain = params->dryGain;
+        this->live.wetGain = params->wetGain;
         this->Note(std::string("setmix"));
         return S_OK;
     }
