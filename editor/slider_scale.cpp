@@ -127,6 +127,9 @@ LONG PixelToValue(const SliderScale& scale, const SliderAxis& axis, int pixel) {
         if (pixel > last) return scale.minimum;
         offset = last - pixel;
     }
+    // The ends answer the ends exactly; the curve's truncations would land a little inside.
+    if (offset >= axis.length) return scale.maximum;
+    if (offset <= 0) return scale.minimum;
     int64_t v = offset * span / axis.length + scale.minimum;
     if (scale.curve != SliderCurve::kLinear) {
         v = Curve(scale.curve, (v - scale.curveOffset) * scale.curveDivisor / span, true);

@@ -57,6 +57,10 @@ TEST(SliderCurves, RateSliderPlacesEachDoublingAtEqualDistance) {
     for (LONG v = 20, k = 0; v <= 10240; v *= 2, ++k) {
         EXPECT_NEAR(ValueToOffset(rate, length, v), 950 + 1000 * k, 2) << v;
     }
+    // The track's last pixel is the maximum, not a truncation short of it.
+    EXPECT_EQ(PixelToValue(rate, {6, 1000, false}, 1006), 11000);
+    EXPECT_EQ(PixelToValue(rate, {6, 1000, false}, 6), 1);
+
     // And back: a pixel maps to the value it shows, within a pixel's worth.
     const SliderAxis axis = {6, length, false};
     for (LONG v : {20, 40, 160, 1280, 5120, 10240}) {
