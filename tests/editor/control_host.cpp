@@ -107,6 +107,7 @@ LRESULT CALLBACK ControlHost::Proc(HWND window, UINT message, WPARAM wParam, LPA
             case WM_VSCROLL:
             case WM_NOTIFY:
             case WM_COMMAND:
+            case WM_CONTEXTMENU:
             case LOGON_CLICKED:
                 host->Record(message, wParam, lParam);
                 return 0;

@@ -198,6 +198,14 @@ TEST_F(SliderTest, DragFollowsTheCursorAndTheReleaseReportsTheLastValue) {
     Mouse(WM_LBUTTONUP, ThumbX(), 10, 0);
     EXPECT_EQ(host.Scrolls(), (std::vector<Scroll>{{9, 0}, {4, 0xFFFF}, {8, 0}}));
 
+    host.Clear();  // a context menu waits until the press is over
+    Mouse(WM_LBUTTONDOWN, ThumbX(), 10);
+    Send(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(slider), MAKELPARAM(-1, -1));
+    EXPECT_EQ(host.Count(WM_CONTEXTMENU), 0);
+    Mouse(WM_LBUTTONUP, ThumbX(), 10, 0);
+    Send(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(slider), MAKELPARAM(-1, -1));
+    EXPECT_EQ(host.Count(WM_CONTEXTMENU), 1);
+
     host.Clear();  // the capture taken away ends the drag like a release
     Mouse(WM_LBUTTONDOWN, ThumbX(), 10);
     Send(WM_CANCELMODE);
