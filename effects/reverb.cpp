@@ -1,19 +1,448 @@
-// Placeholder pass-through block until the real one lands: no tail.
+// CTwAudioReverb: parallel comb reverberator, the last block of the chain. The input is smoothed
+// by a one-pole lowpass and optionally low-cut, feeds nine or ten damped combs (two more give the
+// right side its own colour), and the comb sum passes a pre-delay; three early-reflection taps read
+// the raw input; output = early reflections + reverb + dry input.
 #include "effects/block_base.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 namespace {
+
+// ---- Fixed data ------------------------------------------------------------------------------
+
+constexpr int kMaxCombs = 10;  // mono bank; stereo adds kRightCombs
+constexpr int kRightCombs = 2;
+
+struct CombSet {
+    int count;
+    double delayMs[kMaxCombs];  // comb delay times, milliseconds
+};
+
+// Indexed by ReverbParams::combSet.
+constexpr CombSet kCombSets[] = {
+    {10, {23.583, 47.049, 25.481, 27.493, 29.67, 34.518, 32.056, 37.317, 40.358, 19.941}},
+    {10, {21.096, 66.413, 28.715, 49.337, 44.433, 35.993, 12.339, 40.301, 54.257, 60.013}},
+    {9, {31.737, 15.013, 11.528, 36.037, 19.131, 5.439, 9.41, 26.433, 7.437, 0.0}},
+};
+constexpr int kCombSetCount = static_cast<int>(sizeof(kCombSets) / sizeof(kCombSets[0]));
+
+// The right side's two combs stretch the set's first two delay times by these factors.
+constexpr double kRightCombScale[kRightCombs] = {0.93, 1.06};
+
+struct EarlyTap {
+    double timeMs;    // milliseconds
+    double offsetMs;  // milliseconds, added to timeMs
+    double gain;      // hundredths
+    double pan;       // -100 left ... 100 right
+};
+
+// One set for every room; the last tap is also the length of the reflection ring.
+constexpr EarlyTap kEarlyTaps[3] = {
+    {11.057, 0.051, -47.0, -76.0},
+    {17.049, 0.151, 60.0, 100.0},
+    {29.455, 0.078, 28.0, 35.0},
+};
+
+constexpr double kInputFloor = 1.0 / 4294967296.0;  // 2^-32: input lowpass and low-cut lowpass outputs
+constexpr double kDampFloor = 1e-20;                // comb damping states
+constexpr int32_t kEarlyOff = -800;                 // earlyLevel at or below this: no reflections
+constexpr double kPi = 3.14159265358979323846;
+constexpr ULONG kChunkFrames = 256;  // frames per pass through the stages; stack arrays of this size
+constexpr size_t kLineAlign = 8;     // doubles: every line starts on its own 64-byte boundary of the arena
+
+// ---- Coefficient maths -----------------------------------------------------------------------
+
+// Comb length in samples, rounded to nearest, halves up.
+ULONG CombLength(double delayMs, double rate) { return static_cast<ULONG>(std::floor(delayMs * rate / 1000.0 + 0.5)); }
+
+// Feedback gain that lets a comb of this delay decay by 60 dB in decaySeconds.
+double CombGain(double delayMs, double decaySeconds) { return std::pow(10.0, -3.0 * (delayMs / 1000.0) / decaySeconds); }
+
+// Damping / input-lowpass coefficient a (b = 1 - a); 0 leaves the signal unfiltered.
+double DampingCoefficient(bool enabled, int32_t highCutHz, double rate) {
+    if (!enabled || !(highCutHz < rate)) return 0.0;
+    return std::exp(-4.0 * kPi * highCutHz / rate);
+}
+
+struct LowCut {
+    double k, f1, g2;  // l = k*y + f1*l1 - g2*l2, unity gain at DC
+};
+
+LowCut LowCutDesign(int32_t lowCutHz, double rate) {
+    constexpr double kDivisorSwitch = 500.0 / 44100.0;  // relative corner where the divisor changes
+    const double h = lowCutHz / rate;
+    double c = h < kDivisorSwitch ? h / 2.2 : h / 3.3;
+    c = std::min(std::max(c, 0.0004), 0.49);
+    const double r = std::exp(-kPi * c / 0.1);
+    LowCut lc;
+    lc.f1 = 2.0 * std::cos(2.0 * kPi * c) * r;
+    lc.g2 = std::exp(-2.0 * kPi * c / 0.1);
+    lc.k = 1.0 - lc.f1 + lc.g2;
+    return lc;
+}
+
+// Clamps into [lo, hi]; NaN becomes lo.
+double ClampGain(double g, double lo, double hi) { return g >= lo ? (g <= hi ? g : hi) : lo; }
+int32_t ClampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+// Compared as unsigned: negative values land on the top of the range.
+int32_t ClampUnsigned(int32_t v, uint32_t hi) { return static_cast<uint32_t>(v) > hi ? static_cast<int32_t>(hi) : v; }
+
+size_t AlignedLength(size_t doubles) { return (doubles + kLineAlign - 1) / kLineAlign * kLineAlign; }
+
+// ---- Line state ------------------------------------------------------------------------------
+
+struct Comb {
+    double* line;
+    ULONG length;
+    ULONG pos;
+    double gain;
+    double damp;     // m, the lowpass state in the feedback path
+    double delayMs;  // kept for retuning
+};
+
+// One comb over n samples: reads y[], adds its output into sum[]. The inner loop runs between
+// wraps so that it carries no wrap test.
+void RunComb(Comb& comb, const double* __restrict y, double* __restrict sum, ULONG n, double a, double b) {
+    double* __restrict line = comb.line;
+    const ULONG length = comb.length;
+    const double gain = comb.gain;
+    ULONG pos = comb.pos;
+    double m = comb.damp;
+    for (ULONG done = 0; done < n;) {
+        const ULONG run = std::min(n - done, length - pos);
+        double* __restrict p = line + pos;
+        const double* __restrict yy = y + done;
+        double* __restrict ss = sum + done;
+        for (ULONG i = 0; i < run; ++i) {
+            const double o = p[i];
+            ss[i] += o;
+            m = tw::FlushTiny(a * m + b * o, kDampFloor);
+            p[i] = (yy[i] + m) * gain;
+        }
+        done += run;
+        pos += run;
+        if (pos == length) pos = 0;
+    }
+    comb.pos = pos;
+    comb.damp = m;
+}
+
 class CTwAudioReverb : public tw::CTwAudioBlock<CTwAudioReverb, ITwAudioReverb> {
 public:
-    static void ClampParams(ReverbParams&) {}
-    HRESULT Design(const ReverbParams&, bool) { return S_OK; }
-    HRESULT STDMETHODCALLTYPE SetMix(const ReverbParams*) override { return S_OK; }
-    template <class T>
-    HRESULT Process(T*, ULONG frames, ULONG* outFrames, DWORD flags) {
-        if (flags & (kProcessDrain | kProcessSilent)) return S_FALSE;
-        *outFrames = frames;
+    ~CTwAudioReverb() { tw::ZeroFree(arena_); }
+
+    static void ClampParams(ReverbParams& p) {
+        p.wetGain = ClampGain(p.wetGain, 0.0, 4.0);
+        p.dryGain = ClampGain(p.dryGain, 0.0, 4.0);
+        p.combSet = ClampInt(p.combSet, 0, kCombSetCount - 1);
+        p.earlyLevel = ClampInt(p.earlyLevel, kEarlyOff, 0);
+        p.reverbTime = ClampUnsigned(p.reverbTime, 100);
+        p.preDelay = ClampUnsigned(p.preDelay, 100);
+        p.lowCutEnable = ClampInt(p.lowCutEnable, 0, 1);
+        p.lowCutHz = ClampInt(p.lowCutHz, 10, 5000);
+        p.highCutEnable = ClampInt(p.highCutEnable, 0, 1);
+        p.highCutHz = ClampInt(p.highCutHz, 100, 15000);
+    }
+
+    // [streaming thread, or streaming start/stop] Called by SetFormat with the clamped record;
+    // params() is still the previous record here.
+    HRESULT Design(const ReverbParams& p, bool reset) {
+        applied_ = false;
+        const bool rebuild = reset || p.combSet != params().combSet || p.preDelay != params().preDelay;
+        const double rate = static_cast<double>(sampleRate());
+
+        wet_ = p.wetGain;
+        dry_ = p.dryGain;
+        early_ = p.earlyLevel > kEarlyOff ? std::pow(10.0, p.earlyLevel / 200.0) / 100.0 : 0.0;
+        a_ = DampingCoefficient(p.highCutEnable == 1, p.highCutHz, rate);
+        b_ = 1.0 - a_;
+        lowCutOn_ = p.lowCutEnable == 1;
+        if (lowCutOn_) {
+            lowCut_ = LowCutDesign(p.lowCutHz, rate);
+            l1_ = l2_ = 0.0;
+        }
+        const double decaySeconds = std::max(p.reverbTime, 1) / 20.0;
+        tailFull_ = tailLeft_ = static_cast<int32_t>(decaySeconds * rate);
+
+        if (rebuild) {
+            const HRESULT hr = Rebuild(p, decaySeconds, rate);
+            if (FAILED(hr)) return hr;
+        } else {
+            // The reverberation already in the combs keeps sounding at the new decay.
+            for (int i = 0; i < combCount_; ++i) combs_[i].gain = CombGain(combs_[i].delayMs, decaySeconds);
+            if (stereo_)
+                for (Comb& c : rightCombs_) c.gain = CombGain(c.delayMs, decaySeconds);
+        }
+        applied_ = true;
         return S_OK;
     }
+
+    // [streaming thread] Dry/Wet only: the lines keep sounding.
+    HRESULT STDMETHODCALLTYPE SetMix(const ReverbParams* p) override {
+        if (!p) return E_POINTER;
+        wet_ = p->wetGain;
+        dry_ = p->dryGain;
+        return S_OK;
+    }
+
+    // [streaming thread] T is float or double; the block is valid and the buffer non-null.
+    template <class T>
+    HRESULT Process(T* buffer, ULONG frames, ULONG* outFrames, DWORD flags) {
+        HRESULT hr = S_OK;
+        if (flags & (kProcessDrain | kProcessSilent)) {
+            draining_ = true;
+            if (static_cast<int64_t>(frames) > tailLeft_) frames = static_cast<ULONG>(std::max(tailLeft_, 0));
+            tailLeft_ -= static_cast<int32_t>(frames);
+            if (tailLeft_ <= 0) hr = S_FALSE;
+        } else if (draining_ && applied_) {
+            tailLeft_ = tailFull_;
+            draining_ = false;
+        }
+        if (stereo_) {
+            if (lowCutOn_) RunStereo<true>(buffer, frames);
+            else RunStereo<false>(buffer, frames);
+        } else {
+            if (lowCutOn_) RunMono<true>(buffer, frames);
+            else RunMono<false>(buffer, frames);
+        }
+        *outFrames = frames;
+        return hr;
+    }
+
+private:
+    // Empties every comb and ring: one zero-filled arena holds all lines, so a failed rebuild
+    // leaves no line behind and the block without buffers (SetFormat then reports not valid).
+    HRESULT Rebuild(const ReverbParams& p, double decaySeconds, double rate) {
+        tw::ZeroFree(arena_);
+        arena_ = nullptr;
+        combCount_ = 0;
+        stereo_ = false;
+        delayLength_ = erLength_ = 0;
+
+        const CombSet& set = kCombSets[p.combSet];
+        const bool stereo = channels() >= 2;
+        const int sides = stereo ? 2 : 1;
+        Comb combs[kMaxCombs] = {};
+        Comb right[kRightCombs] = {};
+        size_t total = 0;
+        for (int i = 0; i < set.count; ++i) {
+            combs[i].delayMs = set.delayMs[i];
+            combs[i].length = CombLength(set.delayMs[i], rate);
+            total += AlignedLength(combs[i].length);
+        }
+        if (stereo) {
+            for (int j = 0; j < kRightCombs; ++j) {
+                right[j].delayMs = set.delayMs[j] * kRightCombScale[j];
+                right[j].length = CombLength(right[j].delayMs, rate);
+                total += AlignedLength(right[j].length);
+            }
+        }
+        const ULONG delayLength =
+            std::max<ULONG>(static_cast<ULONG>(static_cast<uint64_t>(p.preDelay) * sampleRate() / 1000), 1);
+        ULONG tap[3];
+        for (int t = 0; t < 3; ++t)
+            tap[t] = static_cast<ULONG>((kEarlyTaps[t].timeMs + kEarlyTaps[t].offsetMs) * rate / 1000.0);
+        total += sides * (AlignedLength(delayLength) + AlignedLength(tap[2]));
+
+        double* arena = static_cast<double*>(tw::ZeroAlloc(total * sizeof(double)));
+        if (!arena) return E_OUTOFMEMORY;
+        double* next = arena;
+        auto take = [&next](ULONG length) {
+            double* line = next;
+            next += AlignedLength(length);
+            return line;
+        };
+        for (int i = 0; i < set.count; ++i) {
+            combs[i].line = take(combs[i].length);
+            combs[i].gain = CombGain(combs[i].delayMs, decaySeconds);
+            combs_[i] = combs[i];
+        }
+        for (int j = 0; j < kRightCombs; ++j) {
+            if (stereo) {
+                right[j].line = take(right[j].length);
+                right[j].gain = CombGain(right[j].delayMs, decaySeconds);
+            }
+            rightCombs_[j] = right[j];
+        }
+        delayL_ = take(delayLength);
+        delayR_ = stereo ? take(delayLength) : nullptr;
+        erL_ = take(tap[2]);
+        erR_ = stereo ? take(tap[2]) : nullptr;
+
+        arena_ = arena;
+        combCount_ = set.count;
+        stereo_ = stereo;
+        delayLength_ = delayLength;
+        delayPos_ = 0;
+        erLength_ = tap[2];
+        erTap1_ = tap[2] - tap[0];  // reads the input of K1 samples ago
+        erTap2_ = tap[2] - tap[1];
+        erWrite_ = 0;               // before the write: the input of K3 samples ago
+        for (int t = 0; t < 3; ++t) {
+            const double q = (kEarlyTaps[t].pan + 100.0) / 200.0;
+            tapL_[t] = stereo ? kEarlyTaps[t].gain * (1.0 - q) : kEarlyTaps[t].gain;
+            tapR_[t] = stereo ? kEarlyTaps[t].gain * q : 0.0;
+        }
+        s_ = 0.0;
+        draining_ = false;
+        return S_OK;
+    }
+
+    // Input lowpass (on the average of L and R in stereo), then the optional low cut, into y[].
+    template <bool kStereo, bool kLowCut, class T>
+    void SmoothInput(const T* x, WORD stride, ULONG n, double* __restrict y) {
+        const double a = a_, b = b_;
+        const double k = lowCut_.k, f1 = lowCut_.f1, g2 = lowCut_.g2;
+        double s = s_, l1 = l1_, l2 = l2_;
+        for (ULONG i = 0; i < n; ++i, x += stride) {
+            double v;
+            if constexpr (kStereo)
+                v = b * (static_cast<double>(x[0]) + static_cast<double>(x[1])) * 0.5 + a * s;
+            else
+                v = b * static_cast<double>(x[0]) + a * s;
+            v = tw::FlushTiny(v, kInputFloor);
+            s = v;
+            if constexpr (kLowCut) {
+                const double l = tw::FlushTiny(k * v + f1 * l1 - g2 * l2, kInputFloor);
+                l2 = l1;
+                l1 = l;
+                v -= static_cast<double>(static_cast<float>(l));  // the low cut subtracts at single precision
+            }
+            y[i] = v;
+        }
+        s_ = s;
+        l1_ = l1;
+        l2_ = l2;
+    }
+
+    template <bool kLowCut, class T>
+    void RunMono(T* buffer, ULONG frames) {
+        double y[kChunkFrames];
+        double sum[kChunkFrames];
+        for (ULONG done = 0; done < frames;) {
+            const ULONG n = std::min(frames - done, kChunkFrames);
+            T* x = buffer + done;
+            SmoothInput<false, kLowCut>(x, 1, n, y);
+            std::fill(sum, sum + n, 0.0);
+            for (int c = 0; c < combCount_; ++c) RunComb(combs_[c], y, sum, n, a_, b_);
+
+            double* const delay = delayL_;
+            const ULONG delayLength = delayLength_, erLength = erLength_;
+            double* const er = erL_;
+            ULONG dp = delayPos_, t1 = erTap1_, t2 = erTap2_, w = erWrite_;
+            const double g1 = tapL_[0], g2 = tapL_[1], g3 = tapL_[2];
+            const double early = early_, wet = wet_, dry = dry_;
+            for (ULONG i = 0; i < n; ++i) {
+                const double in = static_cast<double>(x[i]);
+                delay[dp] = sum[i];
+                if (++dp == delayLength) dp = 0;
+                const double v = delay[dp];  // the comb sum of P - 1 samples ago
+                const double e = g1 * er[t1] + g2 * er[t2] + g3 * er[w];
+                x[i] = static_cast<T>(early * e + wet * v + dry * in);
+                er[w] = in;
+                if (++t1 == erLength) t1 = 0;
+                if (++t2 == erLength) t2 = 0;
+                if (++w == erLength) w = 0;
+            }
+            delayPos_ = dp;
+            erTap1_ = t1;
+            erTap2_ = t2;
+            erWrite_ = w;
+            done += n;
+        }
+    }
+
+    // Channels 0 and 1 only; any further channels pass through untouched.
+    template <bool kLowCut, class T>
+    void RunStereo(T* buffer, ULONG frames) {
+        const WORD stride = channels();
+        double y[kChunkFrames];
+        double sumL[kChunkFrames];
+        double sumR[kChunkFrames];
+        for (ULONG done = 0; done < frames;) {
+            const ULONG n = std::min(frames - done, kChunkFrames);
+            T* x = buffer + static_cast<size_t>(done) * stride;
+            SmoothInput<true, kLowCut>(x, stride, n, y);
+            // Combs 2 .. N-1 are shared; combs 0 and 1 finish the left sum, the right combs the right.
+            std::fill(sumL, sumL + n, 0.0);
+            for (int c = 2; c < combCount_; ++c) RunComb(combs_[c], y, sumL, n, a_, b_);
+            std::copy(sumL, sumL + n, sumR);
+            RunComb(combs_[0], y, sumL, n, a_, b_);
+            RunComb(combs_[1], y, sumL, n, a_, b_);
+            RunComb(rightCombs_[0], y, sumR, n, a_, b_);
+            RunComb(rightCombs_[1], y, sumR, n, a_, b_);
+
+            double* const delayL = delayL_;
+            double* const delayR = delayR_;
+            double* const erL = erL_;
+            double* const erR = erR_;
+            const ULONG delayLength = delayLength_, erLength = erLength_;
+            ULONG dp = delayPos_, t1 = erTap1_, t2 = erTap2_, w = erWrite_;
+            const double gl1 = tapL_[0], gl2 = tapL_[1], gl3 = tapL_[2];
+            const double gr1 = tapR_[0], gr2 = tapR_[1], gr3 = tapR_[2];
+            const double early = early_, wet = wet_, dry = dry_;
+            for (ULONG i = 0; i < n; ++i, x += stride) {
+                const double inL = static_cast<double>(x[0]);
+                const double inR = static_cast<double>(x[1]);
+                delayL[dp] = sumL[i];
+                delayR[dp] = sumR[i];
+                if (++dp == delayLength) dp = 0;
+                const double vL = delayL[dp];
+                const double vR = delayR[dp];
+                const double r1 = erL[t1] + erR[t1];
+                const double r2 = erL[t2] + erR[t2];
+                const double r3 = erL[w] + erR[w];
+                const double eL = gl1 * r1 + gl2 * r2 + gl3 * r3;
+                const double eR = gr1 * r1 + gr2 * r2 + gr3 * r3;
+                x[0] = static_cast<T>(early * eL + wet * vL + dry * inL);
+                x[1] = static_cast<T>(early * eR + wet * vR + dry * inR);
+                erL[w] = inL;
+                erR[w] = inR;
+                if (++t1 == erLength) t1 = 0;
+                if (++t2 == erLength) t2 = 0;
+                if (++w == erLength) w = 0;
+            }
+            delayPos_ = dp;
+            erTap1_ = t1;
+            erTap2_ = t2;
+            erWrite_ = w;
+            done += n;
+        }
+    }
+
+    // Live mix and levels.
+    double wet_ = 0.0, dry_ = 0.0;
+    double early_ = 0.0;  // E: 10^(earlyLevel / 200) / 100, or 0
+    // Input lowpass and comb damping: y = b*x + a*s, m = a*m + b*o.
+    double a_ = 0.0, b_ = 0.0, s_ = 0.0;
+    bool lowCutOn_ = false;
+    LowCut lowCut_{};
+    double l1_ = 0.0, l2_ = 0.0;
+
+    // Lines: all inside arena_.
+    double* arena_ = nullptr;
+    int combCount_ = 0;  // N, 9 or 10
+    bool stereo_ = false;
+    Comb combs_[kMaxCombs] = {};
+    Comb rightCombs_[kRightCombs] = {};
+    // Pre-delay rings of P doubles; both sides share one position.
+    double* delayL_ = nullptr;
+    double* delayR_ = nullptr;
+    ULONG delayLength_ = 0, delayPos_ = 0;
+    // Early-reflection rings of K3 doubles; both sides share the tap and write positions.
+    double* erL_ = nullptr;
+    double* erR_ = nullptr;
+    ULONG erLength_ = 0, erTap1_ = 0, erTap2_ = 0, erWrite_ = 0;
+    double tapL_[3] = {}, tapR_[3] = {};  // hundredths; mono uses tapL_
+
+    // Tail in frames, counted down in drain mode.
+    int32_t tailFull_ = 0, tailLeft_ = 0;
+    bool applied_ = false;
+    bool draining_ = false;
 };
+
 }  // namespace
 
 HRESULT CreateAudioReverb(ITwAudioReverb** out) { return CTwAudioReverb::Create(out); }
