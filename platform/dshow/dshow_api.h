@@ -228,6 +228,12 @@ struct IMediaEventSink : public IUnknown {
                                              LONG_PTR EventParam2) = 0;
 };
 
+struct IClassFactory : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                                     void** ppvObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+};
+
 struct CAUUID {
     ULONG cElems;
     GUID* pElems;
@@ -280,6 +286,7 @@ struct REGFILTERPINS {
 #define VFW_E_SAMPLE_TIME_NOT_SET ((HRESULT)0x80040249L)
 #define VFW_E_MEDIA_TIME_NOT_SET ((HRESULT)0x80040251L)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110L)
 
 #define TW_DSHOW_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
@@ -310,6 +317,8 @@ TW_DSHOW_GUID(IID_IFilterMapper, 0x56a868a3, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0
               0xa7, 0x70);
 TW_DSHOW_GUID(IID_IMediaEventSink, 0x56a868a2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b,
               0xa7, 0x70);
+TW_DSHOW_GUID(IID_IClassFactory, 0x00000001, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+              0x46);
 TW_DSHOW_GUID(IID_ISpecifyPropertyPages, 0xb196b28b, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00,
               0x34, 0x1d, 0x07);
 TW_DSHOW_GUID(MEDIATYPE_Audio, 0x73647561, 0x0000, 0x0010, 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b,
