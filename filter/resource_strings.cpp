@@ -2,12 +2,6 @@
 
 #include <cstring>
 
-#ifdef _WIN32
-#define TW_WIDE(s) L##s
-#else
-#define TW_WIDE(s) u##s
-#endif
-
 namespace tw {
 namespace {
 
@@ -19,20 +13,20 @@ struct BuiltinString {
 // The English strings, in any order; a new string is one more row.
 constexpr BuiltinString kEnglishStrings[] = {
     // Preset names.
-    {6020, TW_WIDE("(Default)")},
-    {6021, TW_WIDE("Default all parameters")},
-    {6022, TW_WIDE("Dotted Eighth Delay")},
-    {6023, TW_WIDE("Triplet Delay")},
-    {6024, TW_WIDE("Slapback Delay")},
-    {6025, TW_WIDE("Delay Chirp")},
-    {6026, TW_WIDE("Delay Crunch")},
-    {6027, TW_WIDE("Two Beat Phaser")},
-    {6028, TW_WIDE("One Measure Flanger")},
-    {6029, TW_WIDE("One Beat Wah")},
-    {6030, TW_WIDE("Guitar Chorus")},
-    {6031, TW_WIDE("Club Guitar")},
-    {6032, TW_WIDE("Distant Echoes")},
-    {6033, TW_WIDE("Th-THUMP")},
+    {6020, TW_W("(Default)")},
+    {6021, TW_W("Default all parameters")},
+    {6022, TW_W("Dotted Eighth Delay")},
+    {6023, TW_W("Triplet Delay")},
+    {6024, TW_W("Slapback Delay")},
+    {6025, TW_W("Delay Chirp")},
+    {6026, TW_W("Delay Crunch")},
+    {6027, TW_W("Two Beat Phaser")},
+    {6028, TW_W("One Measure Flanger")},
+    {6029, TW_W("One Beat Wah")},
+    {6030, TW_W("Guitar Chorus")},
+    {6031, TW_W("Club Guitar")},
+    {6032, TW_W("Distant Echoes")},
+    {6033, TW_W("Th-THUMP")},
 };
 
 // Loaded strings point into the module image or into kEnglishStrings, so the cache holds

@@ -181,6 +181,14 @@ TEST(ResourceStrings, LoadTruncateAndLanguage) {
     EXPECT_TRUE(Wide(buffer) == u"Slapback Delay");
     tw::SetResourceLanguage(0);
     EXPECT_EQ(tw::GetResourceLanguage(), 1033);
+
+#ifdef _WIN32
+    // A module without a string table of its own leaves the built-in English strings.
+    tw::SetResourceModule(GetModuleHandleW(nullptr));
+    EXPECT_EQ(tw::LoadResString(6032, buffer, 32), 14);
+    EXPECT_TRUE(Wide(buffer) == u"Distant Echoes");
+    tw::SetResourceModule(nullptr);
+#endif
 }
 
 TEST(Presets, InterfaceSlotOrder) {
