@@ -40,11 +40,6 @@ inline WAVEFORMATEX MakeFormat(WORD tag, WORD bits, WORD channels, DWORD rate) {
     return f;
 }
 
-inline FxParams AllOff() {
-    FxParams p = kDefaultFxParams;
-    return p;  // the default record has every block switched off
-}
-
 // A controller on the recording blocks with a float stream format.
 class ChainTest : public ::testing::Test {
 protected:
