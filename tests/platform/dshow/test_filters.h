@@ -144,11 +144,19 @@ public:
         return S_OK;
     }
 
+    HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** ppAllocator) override {
+        if (!offered) return CBaseInputPin::GetAllocator(ppAllocator);
+        if (!ppAllocator) return E_POINTER;
+        offered->AddRef();
+        *ppAllocator = offered;
+        return S_OK;
+    }
+
     HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override {
         if (pAllocator && insistOnOwnAllocator) {
             // Only the allocator this pin handed out itself.
             IMemAllocator* own = nullptr;
-            CBaseInputPin::GetAllocator(&own);
+            GetAllocator(&own);
             const bool same = own == pAllocator;
             if (own) own->Release();
             if (!same) return E_FAIL;
@@ -199,6 +207,7 @@ public:
     int newSegments = 0;
     bool acceptAny = false;
     bool insistOnOwnAllocator = false;
+    IMemAllocator* offered = nullptr;  // handed out instead of our own when set (not held)
     HRESULT receiveResult = S_OK;
     ALLOCATOR_PROPERTIES requirements = {};
 };
