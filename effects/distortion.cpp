@@ -101,37 +101,47 @@ private:
         int read = write - coef_.lag;
         if (read < 0) read += kCombLength;
         double last = ch.last;
-        for (ULONG i = 0; i < frames; ++i, p += stride) {
-            const double x = *p;
-            double y = x;
-            if (kHard) {
-                // Divided, not scaled by 100: the ramp is defined by that quotient, bit for bit.
-                if (x > 0) {
-                    y = thr + (x - thr) * k;
-                    if (x < ramp) y = y * x / kRampScale;
-                } else if (x < 0) {
-                    y = (x + thr) * k - thr;
-                    if (x > -ramp) y = y * -x / kRampScale;
+        for (ULONG left = frames; left > 0;) {
+            // Up to the next wrap of either comb position the loop needs no index checks.
+            ULONG run = static_cast<ULONG>(kCombLength - (write > read ? write : read));
+            if (run > left) run = left;
+            double* const writeAt = comb + write;
+            const double* const readAt = comb + read;
+            for (ULONG i = 0; i < run; ++i, p += stride) {
+                const double x = *p;
+                double y = x;
+                if (kHard) {
+                    // Divided, not scaled by 100: the ramp is defined by that quotient, bit for bit.
+                    if (x > 0) {
+                        y = thr + (x - thr) * k;
+                        if (x < ramp) y = y * x / kRampScale;
+                    } else if (x < 0) {
+                        y = (x + thr) * k - thr;
+                        if (x > -ramp) y = y * -x / kRampScale;
+                    }
+                } else {
+                    // The soft threshold (0.02 at least) lies above any ramp width (0.01 at most).
+                    if (x > thr)
+                        y = thr + (x - thr) * k;
+                    else if (x < -thr)
+                        y = (x + thr) * k - thr;
                 }
-            } else {
-                // The soft threshold (0.02 at least) lies above any ramp width (0.01 at most).
-                if (x > thr)
-                    y = thr + (x - thr) * k;
-                else if (x < -thr)
-                    y = (x + thr) * k - thr;
+                const double v = y * makeUp;
+                writeAt[i] = v;  // written before the read, so lag 0 reads v itself
+                double o = (v + readAt[i]) * 0.5;
+                const double step = o - last;
+                if (step > limit)
+                    o = last + limit;
+                else if (step < -limit)
+                    o = last - limit;
+                last = o;
+                *p = static_cast<T>(x * dry + o * wet);
             }
-            const double v = y * makeUp;
-            comb[write] = v;  // written before the read, so lag 0 reads v itself
-            double o = (v + comb[read]) * 0.5;
-            if (++write == kCombLength) write = 0;
-            if (++read == kCombLength) read = 0;
-            const double step = o - last;
-            if (step > limit)
-                o = last + limit;
-            else if (step < -limit)
-                o = last - limit;
-            last = o;
-            *p = static_cast<T>(x * dry + o * wet);
+            left -= run;
+            write += static_cast<int>(run);
+            read += static_cast<int>(run);
+            if (write == kCombLength) write = 0;
+            if (read == kCombLength) read = 0;
         }
         ch.pos = write;
         ch.last = last;

@@ -73,12 +73,6 @@ double ClampFrequency(double f) { return f < kMinFrequency ? kMinFrequency : (f 
 int32_t ClampGain(int32_t g) { return g < -kMaxGainTenths ? -kMaxGainTenths : (g > kMaxGainTenths ? kMaxGainTenths : g); }
 double Pow10(double exponent) { return std::pow(10.0, exponent); }
 
-// Processing changes memories only; coefficients stay as designed.
-void KeepMemories(EqSection& stored, const EqSection& run) {
-    stored.s1 = run.s1;
-    stored.s2 = run.s2;
-}
-
 }  // namespace
 
 void ClampSimpleEqParams(SimpleEqParams& p) {
@@ -201,54 +195,66 @@ void DesignMid(int32_t midGain, DWORD sampleRate, EqMid* mid) {
 
 namespace {
 
+// Sections B and D are copies of A and C and processing never changes coefficients, so each pair
+// runs on one set of coefficients with two sets of memories. A boost and every treble section have
+// a direct gain of exactly 1, which the loop leaves out.
+
 // A bass section: resonator, then the boost or the cut mix of its input and its output.
 template <int kKind>
-inline double BassStep(EqSection& s, double y) {
-    const double w = FlushTiny(s.b0 * y + s.a1 * s.s1 - s.a2 * s.s2, kMemoryFloor);
-    s.s2 = s.s1;
-    s.s1 = w;
-    return kKind == kShelfBoost ? s.direct * y + s.filtered * w : s.direct * y + s.filtered * (y - w);
+inline double BassStep(double y, const EqSection& c, double& s1, double& s2) {
+    const double w = FlushTiny(c.b0 * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
+    s2 = s1;
+    s1 = w;
+    if (kKind == kShelfBoost) return y + c.filtered * w;
+    return c.direct * y + c.filtered * (y - w);
 }
 
 // A treble section: the filtered path is the second difference of the resonator's output.
-inline double TrebleStep(EqSection& s, double y) {
-    const double d = FlushTiny(s.inGain * y + s.a1 * s.s1 - s.a2 * s.s2, kMemoryFloor);
-    const double out = s.direct * y + s.filtered * (d - 2.0 * s.s1 + s.s2);
-    s.s2 = s.s1;
-    s.s1 = d;
+inline double TrebleStep(double y, const EqSection& c, double& s1, double& s2) {
+    const double d = FlushTiny(c.inGain * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
+    const double out = y + c.filtered * (d - 2.0 * s1 + s2);
+    s2 = s1;
+    s1 = d;
     return out;
 }
 
 // One channel over all its frames, with the bands that are on fixed at compile time.
 template <class T, bool kMid, int kBass, bool kTreble>
-void RunChannel(T* p, ULONG frames, WORD stride, EqMid& midState, EqShelves& shelves) {
-    EqMid mid = midState;
-    EqSection a = shelves.bassA, b = shelves.bassB, c = shelves.trebleC, d = shelves.trebleD;
+void RunChannel(T* p, ULONG frames, WORD stride, EqMid& mid, EqShelves& shelves) {
+    const double mb0 = mid.b0, ma1 = mid.a1, ma2 = mid.a2, mk = mid.k;
+    const EqSection bass = shelves.bassA, treble = shelves.trebleC;
+    double m1 = mid.s1, m2 = mid.s2;
+    double a1 = shelves.bassA.s1, a2 = shelves.bassA.s2, b1 = shelves.bassB.s1, b2 = shelves.bassB.s2;
+    double c1 = shelves.trebleC.s1, c2 = shelves.trebleC.s2, d1 = shelves.trebleD.s1, d2 = shelves.trebleD.s2;
     for (ULONG i = 0; i < frames; ++i, p += stride) {
         const double x = *p;
         double y = x;
         if (kMid) {
-            const double w = mid.b0 * y + mid.a1 * mid.s1 - mid.a2 * mid.s2;
-            y = y + mid.k * (w - mid.s1);  // the unflushed value feeds the output
-            mid.s2 = mid.s1;
-            mid.s1 = FlushTiny(w, kMemoryFloor);
+            const double w = mb0 * y + ma1 * m1 - ma2 * m2;
+            y = y + mk * (w - m1);  // the unflushed value feeds the output
+            m2 = m1;
+            m1 = FlushTiny(w, kMemoryFloor);
         }
         if (kBass != kShelfOff) {
-            y = BassStep<kBass>(a, y);
-            y = BassStep<kBass>(b, y);
+            y = BassStep<kBass>(y, bass, a1, a2);
+            y = BassStep<kBass>(y, bass, b1, b2);
         }
         if (kTreble) {
-            y = TrebleStep(c, y);
-            y = TrebleStep(d, y);
+            y = TrebleStep(y, treble, c1, c2);
+            y = TrebleStep(y, treble, d1, d2);
         }
         *p = static_cast<T>(y * kProcessedMix + x * kDryMix);
     }
-    midState.s1 = mid.s1;
-    midState.s2 = mid.s2;
-    KeepMemories(shelves.bassA, a);
-    KeepMemories(shelves.bassB, b);
-    KeepMemories(shelves.trebleC, c);
-    KeepMemories(shelves.trebleD, d);
+    mid.s1 = m1;
+    mid.s2 = m2;
+    shelves.bassA.s1 = a1;
+    shelves.bassA.s2 = a2;
+    shelves.bassB.s1 = b1;
+    shelves.bassB.s2 = b2;
+    shelves.trebleC.s1 = c1;
+    shelves.trebleC.s2 = c2;
+    shelves.trebleD.s1 = d1;
+    shelves.trebleD.s2 = d2;
 }
 
 template <class T>

@@ -234,6 +234,7 @@ TEST(SimpleEq, BassShelfGainAtZeroFrequency) {
     const tw::EqShelves boost = tw::DesignShelves(Record(0, 250, 0), 44100);
     EXPECT_EQ(boost.bassKind, tw::kShelfBoost);
     EXPECT_EQ(boost.bassA.filtered, std::pow(10.0, 25.0 / 40) - 1);
+    EXPECT_EQ(boost.bassB.direct, 1.0);
     const tw::EqShelves cut = tw::DesignShelves(Record(0, -249, 0), 44100);
     EXPECT_EQ(cut.bassKind, tw::kShelfCut);
     EXPECT_EQ(cut.bassA.direct, std::pow(10.0, -24.9 / 40));
@@ -263,6 +264,8 @@ TEST(SimpleEq, TrebleShelfLevelsAndResponse) {
     EXPECT_EQ(removed.trebleD.filtered, -1.0);
     const tw::EqShelves boost = tw::DesignShelves(Record(0, 0, 120), 44100);
     EXPECT_DOUBLE_EQ(boost.trebleC.inGain, std::pow(10.0, -0.5 / 20));  // 500 Hz lies halfway to 1 kHz
+    EXPECT_EQ(boost.trebleD.direct, 1.0);
+    EXPECT_EQ(removed.trebleC.direct, 1.0);
 
     // The filtered path vanishes at zero frequency and nears unity at the top.
     EXPECT_NEAR(SettledGain(Record(0, 0, 120), 44100, 1), 1.0, 1e-9);
