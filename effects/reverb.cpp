@@ -45,12 +45,14 @@ constexpr EarlyTap kEarlyTaps[3] = {
     {29.455, 0.078, 28.0, 35.0},
 };
 
+// Denormal floors: these states, and only these, are set to exactly zero below them.
 constexpr double kInputFloor = 1.0 / 4294967296.0;  // 2^-32: input lowpass and low-cut lowpass outputs
-constexpr double kDampFloor = 1e-20;                // comb damping states
-constexpr int32_t kEarlyOff = -800;                 // earlyLevel at or below this: no reflections
+constexpr double kDampFloor = 1e-20;                // comb damping states m
+
+constexpr int32_t kEarlyOff = -800;  // earlyLevel at or below this: no reflections
 constexpr double kPi = 3.14159265358979323846;
-constexpr ULONG kChunkFrames = 256;  // frames per pass through the stages; stack arrays of this size
-constexpr size_t kLineAlign = 8;     // doubles: every line starts on its own 64-byte boundary of the arena
+constexpr ULONG kChunkFrames = 256;  // frames per pass through the stages (stack arrays of this size)
+constexpr size_t kLineAlign = 8;     // doubles: each line starts 64 bytes apart from the arena's start
 
 // ---- Coefficient maths -----------------------------------------------------------------------
 
@@ -102,35 +104,109 @@ struct Comb {
     double delayMs;  // kept for retuning
 };
 
-// One comb over n samples: reads y[], adds its output into sum[]. The inner loop runs between
-// wraps so that it carries no wrap test.
-void RunComb(Comb& comb, const double* __restrict y, double* __restrict sum, ULONG n, double a, double b) {
-    double* __restrict line = comb.line;
-    const ULONG length = comb.length;
-    const double gain = comb.gain;
-    ULONG pos = comb.pos;
-    double m = comb.damp;
+// K combs side by side over n samples. Each reads y[] and adds its output, in comb order, to a
+// running sum: the first kLeft combs to sum[], the others to right[], which starts from the same
+// value of sum[] (the shared part of the stereo bank). The inner loop runs between wraps so that
+// it carries no wrap test, and the sums are loaded and stored once per group.
+template <int K, int kLeft = K>
+void RunCombs(Comb* const* combs, const double* __restrict y, double* __restrict sum, double* right, ULONG n,
+              double a, double b) {
+    double* line[K];
+    ULONG length[K], pos[K];
+    double gain[K], m[K];
+    for (int k = 0; k < K; ++k) {
+        line[k] = combs[k]->line;
+        length[k] = combs[k]->length;
+        pos[k] = combs[k]->pos;
+        gain[k] = combs[k]->gain;
+        m[k] = combs[k]->damp;
+    }
     for (ULONG done = 0; done < n;) {
-        const ULONG run = std::min(n - done, length - pos);
-        double* __restrict p = line + pos;
-        const double* __restrict yy = y + done;
-        double* __restrict ss = sum + done;
+        ULONG run = n - done;
+        double* p[K];
+        for (int k = 0; k < K; ++k) {
+            run = std::min(run, length[k] - pos[k]);
+            p[k] = line[k] + pos[k];
+        }
+        const double* __restrict in = y + done;
+        double* __restrict out = sum + done;
+        double* __restrict outRight = kLeft < K ? right + done : nullptr;
         for (ULONG i = 0; i < run; ++i) {
-            const double o = p[i];
-            ss[i] += o;
-            m = tw::FlushTiny(a * m + b * o, kDampFloor);
-            p[i] = (yy[i] + m) * gain;
+            double left = out[i];
+            double rightSum = left;
+#pragma GCC unroll 4
+            for (int k = 0; k < K; ++k) {
+                const double o = p[k][i];
+                if (k < kLeft)
+                    left += o;
+                else
+                    rightSum += o;
+                m[k] = tw::FlushTiny(a * m[k] + b * o, kDampFloor);
+                p[k][i] = (in[i] + m[k]) * gain[k];
+            }
+            out[i] = left;
+            if constexpr (kLeft < K) outRight[i] = rightSum;
         }
         done += run;
-        pos += run;
-        if (pos == length) pos = 0;
+        for (int k = 0; k < K; ++k) {
+            pos[k] += run;
+            if (pos[k] == length[k]) pos[k] = 0;
+        }
     }
-    comb.pos = pos;
-    comb.damp = m;
+    for (int k = 0; k < K; ++k) {
+        combs[k]->pos = pos[k];
+        combs[k]->damp = m[k];
+    }
+}
+
+// `count` combs in order, all adding into sum[].
+void RunBank(Comb* const* combs, int count, const double* y, double* sum, ULONG n, double a, double b) {
+    for (; count >= 4; count -= 4, combs += 4) RunCombs<4>(combs, y, sum, nullptr, n, a, b);
+    if (count == 3) RunCombs<3>(combs, y, sum, nullptr, n, a, b);
+    if (count == 2) RunCombs<2>(combs, y, sum, nullptr, n, a, b);
+    if (count == 1) RunCombs<1>(combs, y, sum, nullptr, n, a, b);
+}
+
+// Pre-delay ring of `length` slots, in place over n samples: write at the position, advance, read
+// the value now under it (P - 1 samples old). A one-slot ring passes the signal straight through.
+// Returns the new position.
+ULONG PreDelay(double* ring, ULONG length, ULONG pos, double* signal, ULONG n) {
+    if (length == 1) return 0;
+    for (ULONG i = 0; i < n;) {
+        if (pos + 1 == length) {  // the write is the last slot, the read the first
+            ring[pos] = signal[i];
+            pos = 0;
+            signal[i++] = ring[0];
+            continue;
+        }
+        const ULONG run = std::min(n - i, length - 1 - pos);
+        double* slot = ring + pos;
+        double* s = signal + i;
+        for (ULONG k = 0; k < run; ++k) {
+            slot[k] = s[k];
+            s[k] = slot[k + 1];
+        }
+        i += run;
+        pos += run;
+    }
+    return pos;
+}
+
+// Positions of a ring after `run` more samples.
+inline ULONG Advance(ULONG pos, ULONG run, ULONG length) {
+    pos += run;
+    return pos == length ? 0 : pos;
 }
 
 class CTwAudioReverb : public tw::CTwAudioBlock<CTwAudioReverb, ITwAudioReverb> {
 public:
+    CTwAudioReverb() {
+        for (int i = 0; i < kMaxCombs; ++i) bank_[i] = &combs_[i];
+        sides_[0] = &combs_[0];
+        sides_[1] = &combs_[1];
+        sides_[2] = &rightCombs_[0];
+        sides_[3] = &rightCombs_[1];
+    }
     ~CTwAudioReverb() { tw::ZeroFree(arena_); }
 
     static void ClampParams(ReverbParams& p) {
@@ -219,6 +295,9 @@ private:
         arena_ = nullptr;
         combCount_ = 0;
         stereo_ = false;
+        for (Comb& c : combs_) c = Comb{};
+        for (Comb& c : rightCombs_) c = Comb{};
+        delayL_ = delayR_ = erL_ = erR_ = nullptr;
         delayLength_ = erLength_ = 0;
 
         const CombSet& set = kCombSets[p.combSet];
@@ -326,30 +405,33 @@ private:
             T* x = buffer + done;
             SmoothInput<false, kLowCut>(x, 1, n, y);
             std::fill(sum, sum + n, 0.0);
-            for (int c = 0; c < combCount_; ++c) RunComb(combs_[c], y, sum, n, a_, b_);
+            RunBank(bank_, combCount_, y, sum, n, a_, b_);
 
-            double* const delay = delayL_;
-            const ULONG delayLength = delayLength_, erLength = erLength_;
+            delayPos_ = PreDelay(delayL_, delayLength_, delayPos_, sum, n);
+
             double* const er = erL_;
-            ULONG dp = delayPos_, t1 = erTap1_, t2 = erTap2_, w = erWrite_;
+            const ULONG erLength = erLength_;
             const double g1 = tapL_[0], g2 = tapL_[1], g3 = tapL_[2];
             const double early = early_, wet = wet_, dry = dry_;
-            for (ULONG i = 0; i < n; ++i) {
-                const double in = static_cast<double>(x[i]);
-                delay[dp] = sum[i];
-                if (++dp == delayLength) dp = 0;
-                const double v = delay[dp];  // the comb sum of P - 1 samples ago
-                const double e = g1 * er[t1] + g2 * er[t2] + g3 * er[w];
-                x[i] = static_cast<T>(early * e + wet * v + dry * in);
-                er[w] = in;
-                if (++t1 == erLength) t1 = 0;
-                if (++t2 == erLength) t2 = 0;
-                if (++w == erLength) w = 0;
+            for (ULONG i = 0; i < n;) {
+                // Between wraps of the three taps.
+                const ULONG run = std::min({n - i, erLength - erTap1_, erLength - erTap2_, erLength - erWrite_});
+                const double* r1 = er + erTap1_;  // input of K1 samples ago
+                const double* r2 = er + erTap2_;  // K2
+                double* r3 = er + erWrite_;       // K3, then overwritten with the input
+                T* xx = x + i;
+                const double* v = sum + i;        // the comb sum of P - 1 samples ago
+                for (ULONG k = 0; k < run; ++k) {
+                    const double in = static_cast<double>(xx[k]);
+                    const double e = g1 * r1[k] + g2 * r2[k] + g3 * r3[k];
+                    xx[k] = static_cast<T>(early * e + wet * v[k] + dry * in);
+                    r3[k] = in;
+                }
+                i += run;
+                erTap1_ = Advance(erTap1_, run, erLength);
+                erTap2_ = Advance(erTap2_, run, erLength);
+                erWrite_ = Advance(erWrite_, run, erLength);
             }
-            delayPos_ = dp;
-            erTap1_ = t1;
-            erTap2_ = t2;
-            erWrite_ = w;
             done += n;
         }
     }
@@ -367,47 +449,45 @@ private:
             SmoothInput<true, kLowCut>(x, stride, n, y);
             // Combs 2 .. N-1 are shared; combs 0 and 1 finish the left sum, the right combs the right.
             std::fill(sumL, sumL + n, 0.0);
-            for (int c = 2; c < combCount_; ++c) RunComb(combs_[c], y, sumL, n, a_, b_);
-            std::copy(sumL, sumL + n, sumR);
-            RunComb(combs_[0], y, sumL, n, a_, b_);
-            RunComb(combs_[1], y, sumL, n, a_, b_);
-            RunComb(rightCombs_[0], y, sumR, n, a_, b_);
-            RunComb(rightCombs_[1], y, sumR, n, a_, b_);
+            RunBank(bank_ + 2, combCount_ - 2, y, sumL, n, a_, b_);
+            RunCombs<4, 2>(sides_, y, sumL, sumR, n, a_, b_);
 
-            double* const delayL = delayL_;
-            double* const delayR = delayR_;
+            PreDelay(delayR_, delayLength_, delayPos_, sumR, n);  // both rings move in step
+            delayPos_ = PreDelay(delayL_, delayLength_, delayPos_, sumL, n);
+
             double* const erL = erL_;
             double* const erR = erR_;
-            const ULONG delayLength = delayLength_, erLength = erLength_;
-            ULONG dp = delayPos_, t1 = erTap1_, t2 = erTap2_, w = erWrite_;
+            const ULONG erLength = erLength_;
             const double gl1 = tapL_[0], gl2 = tapL_[1], gl3 = tapL_[2];
             const double gr1 = tapR_[0], gr2 = tapR_[1], gr3 = tapR_[2];
             const double early = early_, wet = wet_, dry = dry_;
-            for (ULONG i = 0; i < n; ++i, x += stride) {
-                const double inL = static_cast<double>(x[0]);
-                const double inR = static_cast<double>(x[1]);
-                delayL[dp] = sumL[i];
-                delayR[dp] = sumR[i];
-                if (++dp == delayLength) dp = 0;
-                const double vL = delayL[dp];
-                const double vR = delayR[dp];
-                const double r1 = erL[t1] + erR[t1];
-                const double r2 = erL[t2] + erR[t2];
-                const double r3 = erL[w] + erR[w];
-                const double eL = gl1 * r1 + gl2 * r2 + gl3 * r3;
-                const double eR = gr1 * r1 + gr2 * r2 + gr3 * r3;
-                x[0] = static_cast<T>(early * eL + wet * vL + dry * inL);
-                x[1] = static_cast<T>(early * eR + wet * vR + dry * inR);
-                erL[w] = inL;
-                erR[w] = inR;
-                if (++t1 == erLength) t1 = 0;
-                if (++t2 == erLength) t2 = 0;
-                if (++w == erLength) w = 0;
+            for (ULONG i = 0; i < n;) {
+                const ULONG run = std::min({n - i, erLength - erTap1_, erLength - erTap2_, erLength - erWrite_});
+                const double *l1 = erL + erTap1_, *l2 = erL + erTap2_;
+                const double *q1 = erR + erTap1_, *q2 = erR + erTap2_;
+                double *l3 = erL + erWrite_, *q3 = erR + erWrite_;
+                const double* vL = sumL + i;
+                const double* vR = sumR + i;
+                T* xx = x + static_cast<size_t>(i) * stride;
+                for (ULONG k = 0; k < run; ++k, xx += stride) {
+                    const double inL = static_cast<double>(xx[0]);
+                    const double inR = static_cast<double>(xx[1]);
+                    // Each tap reads both rings at the same position.
+                    const double t1 = l1[k] + q1[k];
+                    const double t2 = l2[k] + q2[k];
+                    const double t3 = l3[k] + q3[k];
+                    const double eL = gl1 * t1 + gl2 * t2 + gl3 * t3;
+                    const double eR = gr1 * t1 + gr2 * t2 + gr3 * t3;
+                    xx[0] = static_cast<T>(early * eL + wet * vL[k] + dry * inL);
+                    xx[1] = static_cast<T>(early * eR + wet * vR[k] + dry * inR);
+                    l3[k] = inL;
+                    q3[k] = inR;
+                }
+                i += run;
+                erTap1_ = Advance(erTap1_, run, erLength);
+                erTap2_ = Advance(erTap2_, run, erLength);
+                erWrite_ = Advance(erWrite_, run, erLength);
             }
-            delayPos_ = dp;
-            erTap1_ = t1;
-            erTap2_ = t2;
-            erWrite_ = w;
             done += n;
         }
     }
@@ -427,6 +507,8 @@ private:
     bool stereo_ = false;
     Comb combs_[kMaxCombs] = {};
     Comb rightCombs_[kRightCombs] = {};
+    Comb* bank_[kMaxCombs] = {};  // combs_ in order
+    Comb* sides_[4] = {};         // combs 0 and 1 (left), then the right combs
     // Pre-delay rings of P doubles; both sides share one position.
     double* delayL_ = nullptr;
     double* delayR_ = nullptr;
