@@ -5,6 +5,7 @@
 // A block derives from CTwAudioBlock<Block, Interface> and supplies, all public:
 //   static void ClampParams(Params& p);                  // field by field, never rejects
 //   HRESULT Design(const Params& clamped, bool reset);   // may allocate; stored record still the old one
+//                                                        // (the copy is stored afterwards, also on failure)
 //   template <class T> HRESULT Process(T* buffer, ULONG frames, ULONG* outFrames, DWORD flags);
 //                                                        // T is float or double; valid, non-null buffer
 // and frees its own lines in its destructor. Delay and reverb add SetMix themselves.
@@ -107,9 +108,9 @@ public:
         Params record = params ? *params : params_;
         if (record.cbSize != static_cast<int32_t>(sizeof(Params))) return E_INVALIDARG;
         Derived::ClampParams(record);
-        HRESULT hr = static_cast<Derived*>(this)->Design(record, doReset);
+        const HRESULT hr = static_cast<Derived*>(this)->Design(record, doReset);
+        params_ = record;  // the clamped copy is kept even when the design fails; the block stays not valid
         if (FAILED(hr)) return hr;
-        params_ = record;
         valid_ = TRUE;
         return S_OK;
     }
