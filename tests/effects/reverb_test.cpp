@@ -447,6 +447,40 @@ TEST(Reverb, RetuneKeepsTheCombsRebuildSilencesThem) {
     }
 }
 
+// A retune mid-stream with every filter on: new gains, damping and low cut (its state cleared),
+// while the lines, their positions and the input lowpass state carry on.
+TEST(Reverb, RetuneMidStreamMatchesReference) {
+    for (WORD channels : {1, 2}) {
+        SCOPED_TRACE(channels);
+        ReverbParams rec = Room(kHall);
+        Block block;
+        const WAVEFORMATEX fmt = FloatFormat(channels, 64);
+        ASSERT_EQ(block->SetFormat(&fmt, &rec, TRUE), S_OK);
+        RefReverb ref(rec, channels == 2);
+        const size_t frames = 4000, cut = 1700;  // the comb sum answers 1539 frames after the cut
+        const std::vector<double> x = Noise(frames * channels, 21);
+        std::vector<double> out = x;
+        ULONG got = 0;
+        ASSERT_EQ(block->ProcessDouble(out.data(), cut, &got, 0), S_OK);
+        rec.reverbTime = 7;
+        rec.lowCutHz = 900;  // past the divisor switch
+        rec.highCutHz = 4000;
+        rec.earlyLevel = -300;
+        rec.wetGain = 0.5;
+        ASSERT_EQ(block->SetFormat(nullptr, &rec, FALSE), S_OK);
+        ASSERT_EQ(block->ProcessDouble(out.data() + cut * channels, frames - cut, &got, 0), S_OK);
+        for (size_t f = 0; f < frames; ++f) {
+            if (f == cut) ref.Retune(rec);
+            double L = x[f * channels], R = channels == 2 ? x[f * channels + 1] : 0.0;
+            ref.Frame(L, R);
+            ASSERT_EQ(out[f * channels], L) << "frame " << f;
+            if (channels == 2) {
+                ASSERT_EQ(out[f * channels + 1], R) << "frame " << f;
+            }
+        }
+    }
+}
+
 TEST(Reverb, FourChannelsReverbOnlyTheFirstTwo) {
     const ReverbParams rec = Room(kClub);
     Block quad, pair;
