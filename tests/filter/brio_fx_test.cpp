@@ -346,8 +346,11 @@ TEST(BrioFx, StoresTheFormatWithAlignAndRateRecomputedAndTellsTheWindows) {
     HWND window = tw::CreateNoticeWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(g.fx->Controller().SetNotifyWindow(window, 77), S_OK);
-    WAVEFORMATEX query = {};
-    EXPECT_EQ(g.fx->Controller().GetStreamFormat(&query), VFW_E_NOT_CONNECTED);
+    struct {
+        WAVEFORMATEX f;
+        BYTE trailing[2];
+    } query = {};  // the caller's buffer holds 20 bytes
+    EXPECT_EQ(g.fx->Controller().GetStreamFormat(&query.f), VFW_E_NOT_CONNECTED);
 
     WAVEFORMATEX wfx = {};
     wfx.wFormatTag = WAVE_FORMAT_PCM;
@@ -369,8 +372,8 @@ TEST(BrioFx, StoresTheFormatWithAlignAndRateRecomputedAndTellsTheWindows) {
     EXPECT_EQ(stored.nBlockAlign, 4);
     EXPECT_EQ(stored.nAvgBytesPerSec, 192000u);
     EXPECT_EQ(stored.cbSize, 0);
-    ASSERT_EQ(g.fx->Controller().GetStreamFormat(&query), S_OK);
-    EXPECT_EQ(query.nBlockAlign, 4);
+    ASSERT_EQ(g.fx->Controller().GetStreamFormat(&query.f), S_OK);
+    EXPECT_EQ(query.f.nBlockAlign, 4);
 
     ASSERT_EQ(g.fx->GetPin(1)->Connect(g.sink->Pin(), nullptr), S_OK);
     tw::PostedMessage posted[4] = {};
@@ -408,8 +411,8 @@ TEST(BrioFx, EveryAcceptedFormatPassesUnchangedWithAllBlocksOff) {
             EXPECT_EQ(g.sink->Pin()->endOfStreams, 1);
             // No tail with everything off: the drain plays one buffer of silence at most.
             for (size_t b = 3; b < g.Received().size(); ++b) {
-                for (BYTE byte : g.Received()[b].data) {
-                    ASSERT_EQ(byte, (f.tag == WAVE_FORMAT_PCM && f.bits == 8) ? 0x80 : 0);
+                for (BYTE value : g.Received()[b].data) {
+                    ASSERT_EQ(value, (f.tag == WAVE_FORMAT_PCM && f.bits == 8) ? 0x80 : 0);
                 }
             }
         }
