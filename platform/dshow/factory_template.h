@@ -32,5 +32,14 @@ inline const CFactoryTemplate* FindTemplate(const CFactoryTemplate* rows, int co
     return nullptr;
 }
 
+// The framework's part of module load and unload: at attach it records the module instance and the
+// operating system's platform id (1 when the version query fails), switches off thread
+// notifications for the module and calls every row's load hook with TRUE; at detach it calls
+// them with FALSE. [loader thread]
+void ModuleEntry(void* instance, bool attach, const CFactoryTemplate* rows, int count);
+// What ModuleEntry recorded (null and 0 before the first attach).
+void* ModuleInstance();
+DWORD PlatformId();
+
 }  // namespace dshow
 }  // namespace tw
