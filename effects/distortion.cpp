@@ -3,7 +3,9 @@
 #include "effects/distortion.h"
 
 #include "effects/block_base.h"
+#include "effects/stereo_lanes.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tw {
@@ -60,6 +62,72 @@ DistortionCoefficients DesignDistortion(const DistortionParams& p) {
 
 namespace {
 
+// The coefficients the per-sample loop reads, in the kernel's lane type.
+template <class V>
+struct Curve {
+    V thr, k, makeUp, limit, ramp, dry, wet;
+    explicit Curve(const DistortionCoefficients& c)
+        : thr(Splat<V>(c.threshold)), k(Splat<V>(c.slope)), makeUp(Splat<V>(c.makeUp)), limit(Splat<V>(c.stepLimit)),
+          ramp(Splat<V>(c.rampWidth)), dry(Splat<V>(c.dryGain)), wet(Splat<V>(c.wetGain)) {}
+};
+
+// The clipping curve of one sample.
+// (Both overloads take the curve as Curve<V>: naming Curve<Lanes> outright makes GCC warn that it
+// drops the vector attributes.)
+template <bool kHard, class V>
+inline double Shape(double x, const Curve<V>& c) {
+    const double thr = c.thr, k = c.k;
+    if (kHard) {
+        // Divided, not scaled by 100: the ramp is defined by that quotient, bit for bit.
+        if (x > 0) {
+            const double y = thr + (x - thr) * k;
+            return x < c.ramp ? y * x / kRampScale : y;
+        }
+        if (x < 0) {
+            const double y = (x + thr) * k - thr;
+            return x > -c.ramp ? y * -x / kRampScale : y;
+        }
+        return x;
+    }
+    // The soft threshold (0.02 at least) lies above any ramp width (0.01 at most).
+    if (x > thr) return thr + (x - thr) * k;
+    if (x < -thr) return (x + thr) * k - thr;
+    return x;
+}
+
+// The same curve on two lanes: every branch is computed and the lane's own one selected, so each
+// lane ends with the value the one-sample code gives (a NaN passes through as there).
+template <bool kHard, class V>
+inline Lanes Shape(Lanes x, const Curve<V>& c) {
+    const Lanes zero = _mm_setzero_pd();
+    Lanes up = c.thr + (x - c.thr) * c.k;
+    Lanes down = (x + c.thr) * c.k - c.thr;
+    Lanes above, below;
+    if (kHard) {
+        const Lanes scale = _mm_set1_pd(kRampScale);
+        up = Select(_mm_cmplt_pd(x, c.ramp), up * x / scale, up);
+        down = Select(_mm_cmpgt_pd(x, Negate(c.ramp)), down * Negate(x) / scale, down);
+        above = _mm_cmpgt_pd(x, zero);
+        below = _mm_cmplt_pd(x, zero);
+    } else {
+        above = _mm_cmpgt_pd(x, c.thr);
+        below = _mm_cmplt_pd(x, Negate(c.thr));
+    }
+    return Select(above, up, Select(below, down, x));
+}
+
+// Slew limiting of the comb output o against the last output.
+inline double Limit(double o, double last, double limit) {
+    const double step = o - last;
+    if (step > limit) return last + limit;
+    if (step < -limit) return last - limit;
+    return o;
+}
+inline Lanes Limit(Lanes o, Lanes last, Lanes limit) {
+    const Lanes step = o - last;
+    return Select(_mm_cmpgt_pd(step, limit), last + limit, Select(_mm_cmplt_pd(step, Negate(limit)), last - limit, o));
+}
+
 class CTwAudioDistortion : public CTwAudioBlock<CTwAudioDistortion, ITwAudioDistortion> {
 public:
     static void ClampParams(DistortionParams& p) { ClampDistortionParams(p); }
@@ -75,12 +143,12 @@ public:
         *outFrames = frames;
         if (coef_.slope == 1.0) return S_OK;  // no drive: the buffer and the state stay as they are
         const WORD n = channels();
-        for (WORD ch = 0; ch < n; ++ch) {
-            if (coef_.hardClip)
-                RunChannel<T, true>(buffer + ch, frames, n, state_[ch]);
-            else
-                RunChannel<T, false>(buffer + ch, frames, n, state_[ch]);
+        WORD ch = 0;
+        if (n >= 2) {  // channels 0 and 1 side by side in lanes
+            RunChannels<T, Lanes>(buffer, frames, n, state_);
+            ch = 2;
         }
+        for (; ch < n; ++ch) RunChannels<T, double>(buffer + ch, frames, n, state_ + ch);
         return S_OK;
     }
 
@@ -91,61 +159,54 @@ private:
         double last;  // the limiter's last output
     };
 
-    template <class T, bool kHard>
-    void RunChannel(T* p, ULONG frames, WORD stride, Channel& ch) const {
-        const double thr = coef_.threshold, k = coef_.slope, makeUp = coef_.makeUp;
-        const double limit = coef_.stepLimit, ramp = coef_.rampWidth;
-        const double dry = coef_.dryGain, wet = coef_.wetGain;
-        double* const comb = ch.comb;
-        int write = ch.pos;
-        int read = write - coef_.lag;
-        if (read < 0) read += kCombLength;
-        double last = ch.last;
-        for (ULONG left = frames; left > 0;) {
-            // Up to the next wrap of either comb position the loop needs no index checks.
-            ULONG run = static_cast<ULONG>(kCombLength - (write > read ? write : read));
-            if (run > left) run = left;
-            double* const writeAt = comb + write;
-            const double* const readAt = comb + read;
-            for (ULONG i = 0; i < run; ++i, p += stride) {
-                const double x = *p;
-                double y = x;
-                if (kHard) {
-                    // Divided, not scaled by 100: the ramp is defined by that quotient, bit for bit.
-                    if (x > 0) {
-                        y = thr + (x - thr) * k;
-                        if (x < ramp) y = y * x / kRampScale;
-                    } else if (x < 0) {
-                        y = (x + thr) * k - thr;
-                        if (x > -ramp) y = y * -x / kRampScale;
-                    }
-                } else {
-                    // The soft threshold (0.02 at least) lies above any ramp width (0.01 at most).
-                    if (x > thr)
-                        y = thr + (x - thr) * k;
-                    else if (x < -thr)
-                        y = (x + thr) * k - thr;
-                }
-                const double v = y * makeUp;
-                writeAt[i] = v;  // written before the read, so lag 0 reads v itself
-                double o = (v + readAt[i]) * 0.5;
-                const double step = o - last;
-                if (step > limit)
-                    o = last + limit;
-                else if (step < -limit)
-                    o = last - limit;
-                last = o;
-                *p = static_cast<T>(x * dry + o * wet);
-            }
-            left -= run;
-            write += static_cast<int>(run);
-            read += static_cast<int>(run);
-            if (write == kCombLength) write = 0;
-            if (read == kCombLength) read = 0;
-        }
-        ch.pos = write;
-        ch.last = last;
+    template <class T, class V>
+    void RunChannels(T* p, ULONG frames, WORD stride, Channel* ch) const {
+        if (coef_.hardClip)
+            RunChannels<T, V, true>(p, frames, stride, ch);
+        else
+            RunChannels<T, V, false>(p, frames, stride, ch);
     }
+
+    // One channel (V double) or channels 0 and 1 (V Lanes), each with its own comb position: they
+    // part when the channel count changes, as the combs are never cleared.
+    template <class T, class V, bool kHard>
+    void RunChannels(T* p, ULONG frames, WORD stride, Channel* ch) const {
+        Channel& left = ch[0];
+        Channel& right = ch[kSpan<V> - 1];
+        const Curve<V> c(coef_);
+        const V half = Splat<V>(0.5);
+        int writeL = left.pos, writeR = right.pos;
+        int readL = Wrap(writeL - coef_.lag), readR = Wrap(writeR - coef_.lag);
+        V last = Join<V>(left.last, right.last);
+        for (ULONG todo = frames; todo > 0;) {
+            // Up to the next wrap of any comb position the loop needs no index checks.
+            ULONG run = static_cast<ULONG>(kCombLength - std::max({writeL, readL, writeR, readR}));
+            if (run > todo) run = todo;
+            double* const wL = left.comb + writeL;
+            double* const wR = right.comb + writeR;
+            const double* const rL = left.comb + readL;
+            const double* const rR = right.comb + readR;
+            for (ULONG i = 0; i < run; ++i, p += stride) {
+                const V x = Load<V>(p);
+                const V v = Shape<kHard>(x, c) * c.makeUp;
+                Split(v, wL[i], wR[i]);  // written before the read, so lag 0 reads v itself
+                const V o = Limit((v + Join<V>(rL[i], rR[i])) * half, last, c.limit);
+                last = o;
+                Store(p, x * c.dry + o * c.wet);
+            }
+            todo -= run;
+            writeL = Wrap(writeL + static_cast<int>(run));
+            writeR = Wrap(writeR + static_cast<int>(run));
+            readL = Wrap(readL + static_cast<int>(run));
+            readR = Wrap(readR + static_cast<int>(run));
+        }
+        Split(last, left.last, right.last);
+        left.pos = writeL;
+        right.pos = writeR;
+    }
+
+    // A comb position brought back into 0 .. kCombLength - 1 after a step of at most one length.
+    static int Wrap(int pos) { return pos < 0 ? pos + kCombLength : (pos >= kCombLength ? pos - kCombLength : pos); }
 
     DistortionCoefficients coef_;
     Channel state_[kMaxBlockChannels];  // sized for every channel count, so no format change allocates

@@ -3,6 +3,7 @@
 // right side its own colour), and the comb sum passes a pre-delay; three early-reflection taps read
 // the raw input; output = early reflections + reverb + dry input.
 #include "effects/block_base.h"
+#include "effects/stereo_lanes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -104,67 +105,139 @@ struct Comb {
     double delayMs;  // kept for retuning
 };
 
-// K combs side by side over n samples. Each reads y[] and adds its output, in comb order, to a
-// running sum: the first kLeft combs to sum[], the others to right[], which starts from the same
-// value of sum[] (the shared part of the stereo bank). The inner loop runs between wraps so that
-// it carries no wrap test, and the sums are loaded and stored once per group.
-template <int K, int kLeft = K>
-void RunCombs(Comb* const* combs, const double* __restrict y, double* __restrict sum, double* right, ULONG n,
-              double a, double b) {
+// The running state of one comb inside a loop: where it reads and writes, its damping state, gain.
+// Pairs of combs run in the two lanes of a register: each lane makes the same double operations
+// as one comb alone, and the sums still take the comb outputs one by one in comb order.
+inline void CombStep(double* slot, double in, double& m, double gain, double a, double b) {
+    const double o = *slot;
+    m = tw::FlushTiny(a * m + b * o, kDampFloor);
+    *slot = (in + m) * gain;
+}
+inline tw::Lanes CombPairStep(double* slot0, double* slot1, tw::Lanes in, tw::Lanes& m, tw::Lanes gain, tw::Lanes a,
+                              tw::Lanes b) {
+    const tw::Lanes o = tw::MakeLanes(*slot0, *slot1);
+    m = tw::FlushTiny(a * m + b * o, kDampFloor);
+    const tw::Lanes w = (in + m) * gain;
+    *slot0 = tw::Left(w);
+    *slot1 = tw::Right(w);
+    return o;
+}
+
+// Length of the next run of n samples over which no comb of the group wraps; points p[] at the
+// combs' current slots.
+template <int K>
+ULONG CombRun(ULONG n, double* const* line, const ULONG* length, const ULONG* pos, double** p) {
+    for (int k = 0; k < K; ++k) {
+        n = std::min(n, length[k] - pos[k]);
+        p[k] = line[k] + pos[k];
+    }
+    return n;
+}
+template <int K>
+void AdvanceCombs(ULONG run, const ULONG* length, ULONG* pos) {
+    for (int k = 0; k < K; ++k) {
+        pos[k] += run;
+        if (pos[k] == length[k]) pos[k] = 0;
+    }
+}
+
+// 2P (+1 when kOdd) combs in order over n samples, reading y[] and adding each comb's output to
+// sum[] in comb order. The inner loop runs between wraps so that it carries no wrap test, and the
+// sums are loaded and stored once per group.
+template <int P, bool kOdd>
+void RunCombs(Comb* const* combs, const double* __restrict y, double* __restrict sum, ULONG n, double a, double b) {
+    constexpr int K = 2 * P + (kOdd ? 1 : 0);
     double* line[K];
     ULONG length[K], pos[K];
-    double gain[K], m[K];
     for (int k = 0; k < K; ++k) {
         line[k] = combs[k]->line;
         length[k] = combs[k]->length;
         pos[k] = combs[k]->pos;
-        gain[k] = combs[k]->gain;
-        m[k] = combs[k]->damp;
     }
+    tw::Lanes m[P ? P : 1], gain[P ? P : 1];
+    for (int j = 0; j < P; ++j) {
+        m[j] = tw::MakeLanes(combs[2 * j]->damp, combs[2 * j + 1]->damp);
+        gain[j] = tw::MakeLanes(combs[2 * j]->gain, combs[2 * j + 1]->gain);
+    }
+    double mOdd = kOdd ? combs[K - 1]->damp : 0.0;
+    const double gainOdd = kOdd ? combs[K - 1]->gain : 0.0;
+    const tw::Lanes aa = tw::Splat<tw::Lanes>(a), bb = tw::Splat<tw::Lanes>(b);
     for (ULONG done = 0; done < n;) {
-        ULONG run = n - done;
         double* p[K];
-        for (int k = 0; k < K; ++k) {
-            run = std::min(run, length[k] - pos[k]);
-            p[k] = line[k] + pos[k];
-        }
+        const ULONG run = CombRun<K>(n - done, line, length, pos, p);
         const double* __restrict in = y + done;
         double* __restrict out = sum + done;
-        double* __restrict outRight = kLeft < K ? right + done : nullptr;
         for (ULONG i = 0; i < run; ++i) {
-            double left = out[i];
-            double rightSum = left;
+            double s = out[i];
+            const tw::Lanes yy = tw::Splat<tw::Lanes>(in[i]);
 #pragma GCC unroll 4
-            for (int k = 0; k < K; ++k) {
-                const double o = p[k][i];
-                if (k < kLeft)
-                    left += o;
-                else
-                    rightSum += o;
-                m[k] = tw::FlushTiny(a * m[k] + b * o, kDampFloor);
-                p[k][i] = (in[i] + m[k]) * gain[k];
+            for (int j = 0; j < P; ++j) {
+                const tw::Lanes o = CombPairStep(p[2 * j] + i, p[2 * j + 1] + i, yy, m[j], gain[j], aa, bb);
+                s += tw::Left(o);
+                s += tw::Right(o);
             }
-            out[i] = left;
-            if constexpr (kLeft < K) outRight[i] = rightSum;
+            if (kOdd) {
+                s += p[K - 1][i];
+                CombStep(p[K - 1] + i, in[i], mOdd, gainOdd, a, b);
+            }
+            out[i] = s;
         }
         done += run;
-        for (int k = 0; k < K; ++k) {
-            pos[k] += run;
-            if (pos[k] == length[k]) pos[k] = 0;
-        }
+        AdvanceCombs<K>(run, length, pos);
     }
-    for (int k = 0; k < K; ++k) {
-        combs[k]->pos = pos[k];
-        combs[k]->damp = m[k];
+    for (int k = 0; k < K; ++k) combs[k]->pos = pos[k];
+    for (int j = 0; j < P; ++j) tw::Split(m[j], combs[2 * j]->damp, combs[2 * j + 1]->damp);
+    if (kOdd) combs[K - 1]->damp = mOdd;
+}
+
+// `count` combs in order, all adding into sum[], in groups of up to eight.
+void RunBank(Comb* const* combs, int count, const double* y, double* sum, ULONG n, double a, double b) {
+    for (; count >= 8; count -= 8, combs += 8) RunCombs<4, false>(combs, y, sum, n, a, b);
+    switch (count) {
+    case 7: RunCombs<3, true>(combs, y, sum, n, a, b); break;
+    case 6: RunCombs<3, false>(combs, y, sum, n, a, b); break;
+    case 5: RunCombs<2, true>(combs, y, sum, n, a, b); break;
+    case 4: RunCombs<2, false>(combs, y, sum, n, a, b); break;
+    case 3: RunCombs<1, true>(combs, y, sum, n, a, b); break;
+    case 2: RunCombs<1, false>(combs, y, sum, n, a, b); break;
+    case 1: RunCombs<0, true>(combs, y, sum, n, a, b); break;
+    default: break;
     }
 }
 
-// `count` combs in order, all adding into sum[].
-void RunBank(Comb* const* combs, int count, const double* y, double* sum, ULONG n, double a, double b) {
-    for (; count >= 4; count -= 4, combs += 4) RunCombs<4>(combs, y, sum, nullptr, n, a, b);
-    if (count == 3) RunCombs<3>(combs, y, sum, nullptr, n, a, b);
-    if (count == 2) RunCombs<2>(combs, y, sum, nullptr, n, a, b);
-    if (count == 1) RunCombs<1>(combs, y, sum, nullptr, n, a, b);
+// The stereo bank's last four combs (comb 0, right comb 0, comb 1, right comb 1): combs 0 and 1
+// finish the left sum, the right combs the right one, both from the shared sum that sumL[] holds
+// on entry. Comb j and right comb j share a register, the left lane adding to the left sum and
+// the right lane to the right sum, each in comb order.
+void RunSides(Comb* const* combs, const double* __restrict y, double* __restrict sumL, double* __restrict sumR,
+              ULONG n, double a, double b) {
+    double* line[4];
+    ULONG length[4], pos[4];
+    for (int k = 0; k < 4; ++k) {
+        line[k] = combs[k]->line;
+        length[k] = combs[k]->length;
+        pos[k] = combs[k]->pos;
+    }
+    tw::Lanes m0 = tw::MakeLanes(combs[0]->damp, combs[1]->damp), m1 = tw::MakeLanes(combs[2]->damp, combs[3]->damp);
+    const tw::Lanes g0 = tw::MakeLanes(combs[0]->gain, combs[1]->gain);
+    const tw::Lanes g1 = tw::MakeLanes(combs[2]->gain, combs[3]->gain);
+    const tw::Lanes aa = tw::Splat<tw::Lanes>(a), bb = tw::Splat<tw::Lanes>(b);
+    for (ULONG done = 0; done < n;) {
+        double* p[4];
+        const ULONG run = CombRun<4>(n - done, line, length, pos, p);
+        for (ULONG i = done; i < done + run; ++i) {
+            const tw::Lanes yy = tw::Splat<tw::Lanes>(y[i]);
+            tw::Lanes s = tw::Splat<tw::Lanes>(sumL[i]);
+            s += CombPairStep(p[0] + (i - done), p[1] + (i - done), yy, m0, g0, aa, bb);
+            s += CombPairStep(p[2] + (i - done), p[3] + (i - done), yy, m1, g1, aa, bb);
+            tw::Split(s, sumL[i], sumR[i]);
+        }
+        done += run;
+        AdvanceCombs<4>(run, length, pos);
+    }
+    for (int k = 0; k < 4; ++k) combs[k]->pos = pos[k];
+    tw::Split(m0, combs[0]->damp, combs[1]->damp);
+    tw::Split(m1, combs[2]->damp, combs[3]->damp);
 }
 
 // Pre-delay ring of `length` slots, in place over n samples: write at the position, advance, read
@@ -203,8 +276,8 @@ public:
     CTwAudioReverb() {
         for (int i = 0; i < kMaxCombs; ++i) bank_[i] = &combs_[i];
         sides_[0] = &combs_[0];
-        sides_[1] = &combs_[1];
-        sides_[2] = &rightCombs_[0];
+        sides_[1] = &rightCombs_[0];
+        sides_[2] = &combs_[1];
         sides_[3] = &rightCombs_[1];
     }
     ~CTwAudioReverb() { tw::ZeroFree(arena_); }
@@ -450,7 +523,7 @@ private:
             // Combs 2 .. N-1 are shared; combs 0 and 1 finish the left sum, the right combs the right.
             std::fill(sumL, sumL + n, 0.0);
             RunBank(bank_ + 2, combCount_ - 2, y, sumL, n, a_, b_);
-            RunCombs<4, 2>(sides_, y, sumL, sumR, n, a_, b_);
+            RunSides(sides_, y, sumL, sumR, n, a_, b_);
 
             PreDelay(delayR_, delayLength_, delayPos_, sumR, n);  // both rings move in step
             delayPos_ = PreDelay(delayL_, delayLength_, delayPos_, sumL, n);
@@ -508,7 +581,7 @@ private:
     Comb combs_[kMaxCombs] = {};
     Comb rightCombs_[kRightCombs] = {};
     Comb* bank_[kMaxCombs] = {};  // combs_ in order
-    Comb* sides_[4] = {};         // combs 0 and 1 (left), then the right combs
+    Comb* sides_[4] = {};         // comb 0, right comb 0, comb 1, right comb 1
     // Pre-delay rings of P doubles; both sides share one position.
     double* delayL_ = nullptr;
     double* delayR_ = nullptr;

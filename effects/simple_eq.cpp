@@ -3,6 +3,7 @@
 #include "effects/simple_eq.h"
 
 #include "effects/block_base.h"
+#include "effects/stereo_lanes.h"
 
 #include <cmath>
 
@@ -197,12 +198,22 @@ namespace {
 
 // Sections B and D are copies of A and C and processing never changes coefficients, so each pair
 // runs on one set of coefficients with two sets of memories. A boost and every treble section have
-// a direct gain of exactly 1, which the loop leaves out.
+// a direct gain of exactly 1, which the loop leaves out. Channels 0 and 1 share every coefficient
+// (the second is a copy of the first), so a stereo buffer runs them side by side in lanes.
+
+// A section's coefficients in the kernel's lane type, formed once per buffer.
+template <class V>
+struct Coefs {
+    V a1, a2, b0, inGain, direct, filtered;
+    explicit Coefs(const EqSection& c)
+        : a1(Splat<V>(c.a1)), a2(Splat<V>(c.a2)), b0(Splat<V>(c.b0)), inGain(Splat<V>(c.inGain)),
+          direct(Splat<V>(c.direct)), filtered(Splat<V>(c.filtered)) {}
+};
 
 // A bass section: resonator, then the boost or the cut mix of its input and its output.
-template <int kKind>
-inline double BassStep(double y, const EqSection& c, double& s1, double& s2) {
-    const double w = FlushTiny(c.b0 * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
+template <int kKind, class V>
+inline V BassStep(V y, const Coefs<V>& c, V& s1, V& s2) {
+    const V w = FlushTiny(c.b0 * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
     s2 = s1;
     s1 = w;
     if (kKind == kShelfBoost) return y + c.filtered * w;
@@ -210,27 +221,36 @@ inline double BassStep(double y, const EqSection& c, double& s1, double& s2) {
 }
 
 // A treble section: the filtered path is the second difference of the resonator's output.
-inline double TrebleStep(double y, const EqSection& c, double& s1, double& s2) {
-    const double d = FlushTiny(c.inGain * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
-    const double out = y + c.filtered * (d - 2.0 * s1 + s2);
+template <class V>
+inline V TrebleStep(V y, const Coefs<V>& c, V& s1, V& s2) {
+    const V d = FlushTiny(c.inGain * y + c.a1 * s1 - c.a2 * s2, kMemoryFloor);
+    const V out = y + c.filtered * (d - Splat<V>(2.0) * s1 + s2);
     s2 = s1;
     s1 = d;
     return out;
 }
 
-// One channel over all its frames, with the bands that are on fixed at compile time.
-template <class T, bool kMid, int kBass, bool kTreble>
-void RunChannel(T* p, ULONG frames, WORD stride, EqMid& mid, EqShelves& shelves) {
-    const double mb0 = mid.b0, ma1 = mid.a1, ma2 = mid.a2, mk = mid.k;
-    const EqSection bass = shelves.bassA, treble = shelves.trebleC;
-    double m1 = mid.s1, m2 = mid.s2;
-    double a1 = shelves.bassA.s1, a2 = shelves.bassA.s2, b1 = shelves.bassB.s1, b2 = shelves.bassB.s2;
-    double c1 = shelves.trebleC.s1, c2 = shelves.trebleC.s2, d1 = shelves.trebleD.s1, d2 = shelves.trebleD.s2;
+// One channel (V double) or channels 0 and 1 (V Lanes) over all frames, with the bands that are
+// on fixed at compile time. `mid` and `shelves` point at the records of the first channel run.
+template <class T, class V, bool kMid, int kBass, bool kTreble>
+void RunChannels(T* p, ULONG frames, WORD stride, EqMid* mid, EqShelves* shelves) {
+    EqMid& midL = mid[0];
+    EqMid& midR = mid[kSpan<V> - 1];
+    EqShelves& shL = shelves[0];
+    EqShelves& shR = shelves[kSpan<V> - 1];
+    const V mb0 = Splat<V>(midL.b0), ma1 = Splat<V>(midL.a1), ma2 = Splat<V>(midL.a2), mk = Splat<V>(midL.k);
+    const Coefs<V> bass(shL.bassA), treble(shL.trebleC);
+    const V processedMix = Splat<V>(kProcessedMix), dryMix = Splat<V>(kDryMix);
+    V m1 = Join<V>(midL.s1, midR.s1), m2 = Join<V>(midL.s2, midR.s2);
+    V a1 = Join<V>(shL.bassA.s1, shR.bassA.s1), a2 = Join<V>(shL.bassA.s2, shR.bassA.s2);
+    V b1 = Join<V>(shL.bassB.s1, shR.bassB.s1), b2 = Join<V>(shL.bassB.s2, shR.bassB.s2);
+    V c1 = Join<V>(shL.trebleC.s1, shR.trebleC.s1), c2 = Join<V>(shL.trebleC.s2, shR.trebleC.s2);
+    V d1 = Join<V>(shL.trebleD.s1, shR.trebleD.s1), d2 = Join<V>(shL.trebleD.s2, shR.trebleD.s2);
     for (ULONG i = 0; i < frames; ++i, p += stride) {
-        const double x = *p;
-        double y = x;
+        const V x = Load<V>(p);
+        V y = x;
         if (kMid) {
-            const double w = mb0 * y + ma1 * m1 - ma2 * m2;
+            const V w = mb0 * y + ma1 * m1 - ma2 * m2;
             y = y + mk * (w - m1);  // the unflushed value feeds the output
             m2 = m1;
             m1 = FlushTiny(w, kMemoryFloor);
@@ -243,39 +263,40 @@ void RunChannel(T* p, ULONG frames, WORD stride, EqMid& mid, EqShelves& shelves)
             y = TrebleStep(y, treble, c1, c2);
             y = TrebleStep(y, treble, d1, d2);
         }
-        *p = static_cast<T>(y * kProcessedMix + x * kDryMix);
+        Store(p, y * processedMix + x * dryMix);
     }
-    mid.s1 = m1;
-    mid.s2 = m2;
-    shelves.bassA.s1 = a1;
-    shelves.bassA.s2 = a2;
-    shelves.bassB.s1 = b1;
-    shelves.bassB.s2 = b2;
-    shelves.trebleC.s1 = c1;
-    shelves.trebleC.s2 = c2;
-    shelves.trebleD.s1 = d1;
-    shelves.trebleD.s2 = d2;
+    Split(m1, midL.s1, midR.s1);
+    Split(m2, midL.s2, midR.s2);
+    Split(a1, shL.bassA.s1, shR.bassA.s1);
+    Split(a2, shL.bassA.s2, shR.bassA.s2);
+    Split(b1, shL.bassB.s1, shR.bassB.s1);
+    Split(b2, shL.bassB.s2, shR.bassB.s2);
+    Split(c1, shL.trebleC.s1, shR.trebleC.s1);
+    Split(c2, shL.trebleC.s2, shR.trebleC.s2);
+    Split(d1, shL.trebleD.s1, shR.trebleD.s1);
+    Split(d2, shL.trebleD.s2, shR.trebleD.s2);
 }
 
 template <class T>
-using ChannelRunner = void (*)(T*, ULONG, WORD, EqMid&, EqShelves&);
+using ChannelRunner = void (*)(T*, ULONG, WORD, EqMid*, EqShelves*);
 
-template <class T, bool kMid, int kBass>
+template <class T, class V, bool kMid, int kBass>
 ChannelRunner<T> PickTreble(bool treble) {
-    return treble ? &RunChannel<T, kMid, kBass, true> : &RunChannel<T, kMid, kBass, false>;
+    return treble ? &RunChannels<T, V, kMid, kBass, true> : &RunChannels<T, V, kMid, kBass, false>;
 }
 
-template <class T, bool kMid>
+template <class T, class V, bool kMid>
 ChannelRunner<T> PickBass(int32_t bass, bool treble) {
-    if (bass == kShelfBoost) return PickTreble<T, kMid, kShelfBoost>(treble);
-    if (bass == kShelfCut) return PickTreble<T, kMid, kShelfCut>(treble);
-    return PickTreble<T, kMid, kShelfOff>(treble);
+    if (bass == kShelfBoost) return PickTreble<T, V, kMid, kShelfBoost>(treble);
+    if (bass == kShelfCut) return PickTreble<T, V, kMid, kShelfCut>(treble);
+    return PickTreble<T, V, kMid, kShelfOff>(treble);
 }
 
-template <class T>
+template <class T, class V>
 ChannelRunner<T> PickRunner(const EqMid& mid, const EqShelves& shelves) {
     const bool treble = shelves.trebleKind != kShelfOff;
-    return mid.active ? PickBass<T, true>(shelves.bassKind, treble) : PickBass<T, false>(shelves.bassKind, treble);
+    return mid.active ? PickBass<T, V, true>(shelves.bassKind, treble)
+                      : PickBass<T, V, false>(shelves.bassKind, treble);
 }
 
 class CTwAudioSimpleEQ : public CTwAudioBlock<CTwAudioSimpleEQ, ITwAudioSimpleEQ> {
@@ -295,7 +316,13 @@ public:
     template <class T>
     HRESULT Process(T* buffer, ULONG frames, ULONG* outFrames, DWORD) {
         const WORD n = channels();
-        for (WORD ch = 0; ch < n; ++ch) PickRunner<T>(mid_[ch], shelves_[ch])(buffer + ch, frames, n, mid_[ch], shelves_[ch]);
+        WORD ch = 0;
+        if (n >= 2) {  // channels 0 and 1 always share their design
+            PickRunner<T, Lanes>(mid_[0], shelves_[0])(buffer, frames, n, mid_, shelves_);
+            ch = 2;
+        }
+        for (; ch < n; ++ch)
+            PickRunner<T, double>(mid_[ch], shelves_[ch])(buffer + ch, frames, n, mid_ + ch, shelves_ + ch);
         *outFrames = frames;
         return S_OK;
     }
