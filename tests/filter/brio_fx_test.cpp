@@ -3,6 +3,7 @@
 #include "filter/brio_fx.h"
 #include "filter/resource_strings.h"
 #include "tests/filter/brio_fx_support.h"
+#include "tests/filter/delay_reference.h"
 #include "tests/filter/fake_blocks.h"
 
 #include <gtest/gtest.h>
@@ -824,6 +825,34 @@ TEST(BrioFx, EveryFormatEndsItsTailWithTheSameSilence) {
         }
         // And the very end is silence.
         for (size_t i = last.size() - 2 * bytes; i < last.size(); ++i) EXPECT_EQ(last[i], 0);
+    }
+}
+
+TEST(BrioFx, SlapbackDelayMatchesAPlainComputationInEveryFormat) {
+    const brio_test::DelaySetting slapback = {500, 300, 300};  // the "Slapback Delay" preset
+    for (const FormatCase& f : kAccepted) {
+        for (WORD channels = 1; channels <= 2; ++channels) {
+            FxGraph g;
+            ASSERT_EQ(g.fx->LoadPreset(4), S_OK);
+            ASSERT_EQ(g.Connect(f.tag, channels, 44100, f.bits, 1000), S_OK);
+            ASSERT_EQ(g.Run(), S_OK);
+            const WAVEFORMATEX& format = g.fx->StreamFormat();
+            std::vector<BYTE> input;
+            for (unsigned b = 0; b < 6; ++b) {
+                const std::vector<BYTE> part = RandomFrames(f, channels, 1000, 40 + b);
+                ASSERT_EQ(g.source->Push(part.data(), static_cast<LONG>(part.size()), b == 0), S_OK);
+                input.insert(input.end(), part.begin(), part.end());
+            }
+            ASSERT_EQ(g.fx->GetPin(0)->EndOfStream(), S_OK);
+            EXPECT_EQ(g.sink->Pin()->endOfStreams, 1);
+            std::vector<BYTE> output;
+            for (const tw::test::ReceivedSample& r : g.Received()) {
+                output.insert(output.end(), r.data.begin(), r.data.end());
+            }
+            const std::vector<BYTE> expected = brio_test::ExpectedDelayOutput(format, input, slapback, 1000);
+            ASSERT_EQ(output.size(), expected.size()) << f.tag << "/" << f.bits << "/" << channels;
+            EXPECT_TRUE(output == expected) << f.tag << "/" << f.bits << "/" << channels;
+        }
     }
 }
 
