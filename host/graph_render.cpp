@@ -8,7 +8,10 @@
 #include "platform/com_stream.h"
 #include "platform/dshow/base_filter.h"
 #include "platform/dshow/pins.h"
-#include "server/module.h"
+#include "filter/brio_fx.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -147,9 +150,49 @@ private:
 
 // ---- The filter through the module's class factory ----------------------------------------------
 
-HRESULT CreateFilter(IBaseFilter** filter) {
+// The module is loaded once, as a host loads an in-process server: BRIO_FX_MODULE, else the module
+// beside the program or in the build tree, else the library search path.
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+
+GetClassObjectFn ModuleEntry(std::string* error) {
+    static GetClassObjectFn entry = nullptr;
+    static std::string failure;
+    static bool tried = false;
+    if (tried) {
+        if (!entry) *error = failure;
+        return entry;
+    }
+    tried = true;
+    std::vector<std::string> candidates;
+    if (const char* env = std::getenv("BRIO_FX_MODULE")) candidates.push_back(env);
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        std::string dir(self);
+        dir.resize(dir.rfind('/') + 1);
+        candidates.push_back(dir + "libbriofx.so");
+        candidates.push_back(dir + "../server/libbriofx.so");
+        candidates.push_back(dir + "../lib/brio-fx/libbriofx.so");
+    }
+    candidates.push_back("libbriofx.so");
+    for (const std::string& path : candidates) {
+        void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) continue;
+        entry = reinterpret_cast<GetClassObjectFn>(dlsym(module, "DllGetClassObject"));
+        if (entry) return entry;
+        dlclose(module);
+    }
+    failure = "cannot load the BRIO FX module libbriofx.so (set BRIO_FX_MODULE to its path)";
+    *error = failure;
+    return nullptr;
+}
+
+HRESULT CreateFilter(IBaseFilter** filter, std::string* error) {
+    const GetClassObjectFn getClassObject = ModuleEntry(error);
+    if (!getClassObject) return E_FAIL;
     ComPtr<IClassFactory> factory;
-    HRESULT hr = DllGetClassObject(CLSID_TwBrioFx, IID_IClassFactory, reinterpret_cast<void**>(factory.out()));
+    HRESULT hr = getClassObject(CLSID_TwBrioFx, IID_IClassFactory, reinterpret_cast<void**>(factory.out()));
     if (FAILED(hr)) return hr;
     return factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
 }
@@ -345,13 +388,14 @@ int64_t TrimmedFrames(const AudioData& out, int64_t inputFrames) {
 
 bool ListPresets(std::vector<PresetInfo>* presets, std::string* error) {
     ComPtr<IBaseFilter> filter;
-    HRESULT hr = CreateFilter(filter.out());
+    std::string why;
+    HRESULT hr = CreateFilter(filter.out(), &why);
     ComPtr<IStaticFilterPreset> list;
     ComPtr<ITwBrioFxProp> prop;
     if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_IStaticFilterPreset, reinterpret_cast<void**>(list.out()));
     if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_ITwBrioFxProp, reinterpret_cast<void**>(prop.out()));
     if (FAILED(hr)) {
-        *error = "cannot create the filter (" + Hex(hr) + ")";
+        *error = why.empty() ? "cannot create the filter (" + Hex(hr) + ")" : why;
         return false;
     }
     int count = 0;
@@ -371,9 +415,10 @@ bool ListPresets(std::vector<PresetInfo>* presets, std::string* error) {
 int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out, RenderStats* stats,
                const Progress& progress, std::string* error) {
     ComPtr<IBaseFilter> filter;
-    HRESULT hr = CreateFilter(filter.out());
+    std::string why;
+    HRESULT hr = CreateFilter(filter.out(), &why);
     if (FAILED(hr)) {
-        *error = "cannot create the filter through the module's class factory (" + Hex(hr) + ")";
+        *error = why.empty() ? "cannot create the filter through the module's class factory (" + Hex(hr) + ")" : why;
         return kExitRefused;
     }
     ComPtr<ITwBrioFxProp> prop;
@@ -399,6 +444,7 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
 
     HostTempoMap tempoMap(options.tempoChanges, in.info.rate);
     if (options.haveTempoMap) {
+        tempoMap.AddRef();  // the filter releases the host object once after attaching
         hr = synth->AttachHost(static_cast<IHostTempoMap*>(&tempoMap));
         if (SUCCEEDED(hr)) hr = synth->TransportStart(0);
         if (FAILED(hr)) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -242,7 +243,7 @@ int CmdDemo(const std::string& dir) {
     if (!ListPresets(&presets, &error)) return Fail(kExitRefused, error);
     std::printf("demo signal: %s (%.2f s, 44.1 kHz stereo 16-bit)\n\n", dry.c_str(),
                 static_cast<double>(signal.frameCount()) / signal.info.rate);
-    std::printf("%2s  %-24s %-36s %8s %8s %9s\n", "#", "preset", "output", "length", "tail", "peak");
+    std::printf("%2s  %-24s %-44s %8s %8s %9s\n", "#", "preset", "output", "length", "tail", "peak");
     for (size_t i = 0; i < presets.size(); ++i) {
         RenderOptions options;
         options.steps.push_back({SettingStep::kPreset, std::to_string(i)});
@@ -250,11 +251,19 @@ int CmdDemo(const std::string& dir) {
         RenderStats stats;
         const int code = RenderFile(signal, options, &out, &stats, Progress(), &error);
         if (code != kExitOk) return Fail(code, "preset " + std::to_string(i) + ": " + error);
-        char name[64];
-        std::snprintf(name, sizeof name, "%02zu-preset.wav", i);
-        const std::string path = dir + "/" + name;
+        char number[24];
+        std::snprintf(number, sizeof number, "%02zu-", i);
+        std::string slug;
+        for (char c : presets[i].name) {
+            if (std::isalnum(static_cast<unsigned char>(c)))
+                slug += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            else if (!slug.empty() && slug.back() != '-')
+                slug += '-';
+        }
+        while (!slug.empty() && slug.back() == '-') slug.pop_back();
+        const std::string path = dir + "/" + number + slug + ".wav";
         if (!WriteAudio(path, out, signal.info.format, &error)) return Fail(kExitIo, path + ": " + error);
-        std::printf("%2zu  %-24s %-36s %7.2fs %7.2fs %6.1f dB\n", i, presets[i].name.c_str(), path.c_str(),
+        std::printf("%2zu  %-24s %-44s %7.2fs %7.2fs %6.1f dB\n", i, presets[i].name.c_str(), path.c_str(),
                     static_cast<double>(stats.framesOut) / signal.info.rate,
                     static_cast<double>(stats.tailFrames) / signal.info.rate, Decibels(stats.peak));
     }
