@@ -924,6 +924,36 @@ TEST_F(PropPageTest, AboutBoxShowsVersionNameAndLegalNotice) {
     ShowWindow(host.window(), SW_HIDE);
 }
 
+// Keys for the system's popup menu, posted from inside its own message loop: down to "Presets",
+// down past the separator to "Help", Enter. A menu still open after the last tick is ended.
+int g_menuTicks = 0;
+HWND g_menuPage = nullptr;
+
+void CALLBACK DriveMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    const int tick = g_menuTicks++;
+    if (tick == 1 || tick == 2) {
+        PostMessageW(g_menuPage, WM_KEYDOWN, VK_DOWN, 1);
+    } else if (tick == 3) {
+        PostMessageW(g_menuPage, WM_KEYDOWN, VK_RETURN, 1);
+    } else if (tick > 30) {
+        KillTimer(nullptr, timer);
+        EndMenu();
+    }
+}
+
+TEST_F(PropPageTest, TheSystemMenuDeliversItsCommand) {
+    Open(filter.unknown);
+    SetPageMenuTracker(nullptr);
+    g_menuTicks = 0;
+    g_menuPage = window;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, DriveMenu);
+    SendMessageW(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), MAKELPARAM(100, 100));
+    KillTimer(nullptr, timer);
+    PumpMessages();
+    ASSERT_EQ(g_help.size(), 1u);
+    EXPECT_EQ(g_help[0].kind, PageHelpKind::kHtmlWindow);
+}
+
 TEST_F(PropPageTest, ScreenshotsOfThePage) {
     Open(filter.unknown);
     RECT r;
