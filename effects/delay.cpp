@@ -1,6 +1,7 @@
 // Feedback delay: one circular line per channel, a window of D + 1 slots that the running position
 // cycles through, the echo fed back with the decay gain, and a dry/wet sum at the output.
 #include "effects/block_base.h"
+#include "effects/stereo_lanes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +94,13 @@ public:
         const WORD stride = channels();
         HRESULT result = S_OK;
         ULONG count = frames;
-        for (WORD c = 0; c < stride; ++c) {
+        WORD c = 0;
+        if (!drain && stride >= 2 && InStep(lines_[0], lines_[1])) {
+            // Outside drain mode channels 0 and 1 cover the same frames: both at once, in lanes.
+            RunChannels<T, tw::Lanes>(buffer, count, stride, lines_, dryGain_, wetGain_);
+            c = 2;
+        }
+        for (; c < stride; ++c) {
             if (drain) {
                 draining_ = true;
                 const ULONG left = remainingTail_ > 0 ? static_cast<ULONG>(remainingTail_) : 0;
@@ -101,7 +108,7 @@ public:
                 remainingTail_ -= static_cast<int32_t>(count);
                 if (remainingTail_ <= 0) result = S_FALSE;
             }
-            if (count) RunChannel(buffer + c, count, stride, lines_[c], dryGain_, wetGain_);
+            if (count) RunChannels<T, double>(buffer + c, count, stride, lines_ + c, dryGain_, wetGain_);
         }
         *outFrames = count;
         return result;
@@ -171,33 +178,43 @@ private:
         draining_ = false;
     }
 
-    // One channel over `count` frames. The position runs in straight stretches up to the window
-    // end (then back to the window start) or up to the line's last slot (then to slot 0).
-    template <class T>
-    static void RunChannel(T* samples, ULONG count, size_t stride, DelayLine& line, double dry, double wet) {
-        double* const slots = line.slots;
-        const double feedback = line.feedback;
-        const int32_t windowStart = line.windowStart;
-        const int32_t windowEnd = line.windowEnd;
-        const int32_t last = line.last;
-        int32_t p = line.position;
+    // True when two lines run through the same slots: same size, window and position. Then only
+    // their contents differ (which is the usual case: one SetFormat moves every window alike).
+    static bool InStep(const DelayLine& a, const DelayLine& b) {
+        return a.last == b.last && a.windowStart == b.windowStart && a.windowEnd == b.windowEnd &&
+               a.position == b.position && a.feedback == b.feedback;
+    }
+
+    // One channel (V double) or channels 0 and 1 in step (V Lanes) over `count` frames. The
+    // position runs in straight stretches up to the window end (then back to the window start) or
+    // up to the line's last slot (then to slot 0).
+    template <class T, class V>
+    static void RunChannels(T* samples, ULONG count, size_t stride, DelayLine* lines, double dryGain, double wetGain) {
+        DelayLine& left = lines[0];
+        DelayLine& right = lines[tw::kSpan<V> - 1];
+        const V feedback = tw::Splat<V>(left.feedback), dry = tw::Splat<V>(dryGain), wet = tw::Splat<V>(wetGain);
+        const int32_t windowStart = left.windowStart;
+        const int32_t windowEnd = left.windowEnd;
+        const int32_t last = left.last;
+        int32_t p = left.position;
         size_t at = 0;
         while (count) {
             const bool toWindowEnd = p <= windowEnd;
             const int32_t stop = toWindowEnd ? windowEnd : last;
             const ULONG run = std::min(count, static_cast<ULONG>(stop - p + 1));
-            double* const slot = slots + p;
+            double* const slotL = left.slots + p;
+            double* const slotR = right.slots + p;
             for (ULONG i = 0; i < run; ++i, at += stride) {
-                const double x = samples[at];
-                const double echo = slot[i];
-                slot[i] = x + feedback * echo;
-                samples[at] = static_cast<T>(tw::FlushTiny(dry * x + wet * echo, kOutputFloor));
+                const V x = tw::Load<V>(samples + at);
+                const V echo = tw::Join<V>(slotL[i], slotR[i]);
+                tw::Split(x + feedback * echo, slotL[i], slotR[i]);
+                tw::Store(samples + at, tw::FlushTiny(dry * x + wet * echo, kOutputFloor));
             }
             p += static_cast<int32_t>(run);
             count -= run;
             if (p > stop) p = toWindowEnd ? windowStart : 0;
         }
-        line.position = p;
+        left.position = right.position = p;
     }
 
     double dryGain_ = 0.0;

@@ -95,25 +95,19 @@ inline double Shape(double x, const Curve<V>& c) {
     return x;
 }
 
-// The same curve on two lanes: every branch is computed and the lane's own one selected, so each
-// lane ends with the value the one-sample code gives (a NaN passes through as there).
+// The same curve on two lanes, without branches. Rounding is symmetric about zero, so the
+// negative branch is the positive one applied to |x| with the sign put back, bit for bit:
+// (x + T)k - T = -(T + (|x| - T)k), and the ramp likewise. (A zero of differing sign could only
+// come from (x + T)k = T, which a slope below 1 rules out for x < 0.) At or below the knee |x|
+// passes, so 0, -0 and NaN keep their bits once the sign is back.
 template <bool kHard, class V>
 inline Lanes Shape(Lanes x, const Curve<V>& c) {
-    const Lanes zero = _mm_setzero_pd();
-    Lanes up = c.thr + (x - c.thr) * c.k;
-    Lanes down = (x + c.thr) * c.k - c.thr;
-    Lanes above, below;
-    if (kHard) {
-        const Lanes scale = _mm_set1_pd(kRampScale);
-        up = Select(_mm_cmplt_pd(x, c.ramp), up * x / scale, up);
-        down = Select(_mm_cmpgt_pd(x, Negate(c.ramp)), down * Negate(x) / scale, down);
-        above = _mm_cmpgt_pd(x, zero);
-        below = _mm_cmplt_pd(x, zero);
-    } else {
-        above = _mm_cmpgt_pd(x, c.thr);
-        below = _mm_cmplt_pd(x, Negate(c.thr));
-    }
-    return Select(above, up, Select(below, down, x));
+    const Lanes signBit = _mm_set1_pd(-0.0);
+    const Lanes a = _mm_andnot_pd(signBit, x);
+    Lanes y = c.thr + (a - c.thr) * c.k;
+    if (kHard) y = Select(_mm_cmplt_pd(a, c.ramp), y * a / _mm_set1_pd(kRampScale), y);
+    const Lanes knee = kHard ? _mm_setzero_pd() : c.thr;
+    return _mm_xor_pd(Select(_mm_cmpgt_pd(a, knee), y, a), _mm_and_pd(x, signBit));
 }
 
 // Slew limiting of the comb output o against the last output.

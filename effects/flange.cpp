@@ -2,6 +2,7 @@
 #include "effects/flange.h"
 
 #include "effects/block_base.h"
+#include "effects/stereo_lanes.h"
 
 #include <cmath>
 #include <cstring>
@@ -127,6 +128,10 @@ void DesignSweepTables(const SweepBand& band, int32_t lfoType, ULONG count, doub
 namespace {
 
 using namespace tw::flange;
+using tw::kSpan;
+using tw::Lanes;
+using tw::Load;
+using tw::Splat;
 
 class CTwAudioFlange : public tw::CTwAudioBlock<CTwAudioFlange, ITwAudioFlange> {
 public:
@@ -253,6 +258,20 @@ private:
         s.read -= 1.0;
         if (s.read < 0.0) s.read = length - 1.0;
     }
+    // The same read for one channel (V double) or channels 0 and 1 of a stereo line (V Lanes).
+    template <class V>
+    static inline V Read(VoiceRun& s, int length, double depth, double sine) {
+        constexpr int C = kSpan<V>;
+        int p;
+        double frac;
+        SplitReadPosition(s.read + depth * sine, length, p, frac);
+        const int q = p + 1 == length ? 0 : p + 1;
+        const V a = Load<V>(s.line + static_cast<size_t>(p) * C);
+        const V b = Load<V>(s.line + static_cast<size_t>(q) * C);
+        s.read -= 1.0;
+        if (s.read < 0.0) s.read = length - 1.0;
+        return a + Splat<V>(frac) * (b - a);
+    }
     // The slot this frame writes; W then steps down.
     template <int C>
     static inline double* WriteSlot(VoiceRun& s, int length) {
@@ -292,6 +311,8 @@ private:
 
     template <class T, int C>
     void RunFlange(T* buffer, ULONG frames);
+    template <class T, class V>
+    void RunFlangeLanes(T* buffer, ULONG frames);
     template <class T>
     void RunChorusMono(T* buffer, ULONG frames);
     template <class T>
@@ -321,26 +342,33 @@ private:
 // ---- per-sample loops -------------------------------------------------------------------------
 
 // One voice with feedback 0.5. Mono mixes wet1 alone; stereo carries wetGain twice, through wet1
-// and the channel gain.
+// and the channel gain. Both channels share the read position, and the line holds each frame's
+// two samples side by side, so stereo runs them in the two lanes of a register (V = Lanes).
 template <class T, int C>
 void CTwAudioFlange::RunFlange(T* buffer, ULONG frames) {
+    if constexpr (C == 2)
+        RunFlangeLanes<T, Lanes>(buffer, frames);
+    else
+        RunFlangeLanes<T, double>(buffer, frames);
+}
+
+template <class T, class V>
+void CTwAudioFlange::RunFlangeLanes(T* buffer, ULONG frames) {
+    constexpr int C = kSpan<V>;
     VoiceRun s(voice_[0]);
     const int length = lineLength_;
-    const double depth = depthSamples_, feedback = feedback_, dry = dry_;
-    const double wetL = C == 1 ? wet1_ : wet1_ * gainL_;
-    const double wetR = wet1_ * gainR_;
+    const double depth = depthSamples_;
+    const V dry = Splat<V>(dry_), feedback = Splat<V>(feedback_);
+    const V wet = tw::Join<V>(C == 1 ? wet1_ : wet1_ * gainL_, wet1_ * gainR_);
     double sine[kLfoBatch];
     for (ULONG done = 0; done < frames;) {
         const ULONG batch = frames - done < kLfoBatch ? frames - done : kLfoBatch;
         FillLfo(s, sine, batch);
         for (ULONG i = 0; i < batch; ++i, buffer += C) {
-            double x[C], v[C];
-            for (int c = 0; c < C; ++c) x[c] = buffer[c];
-            Read<C>(s, length, depth, sine[i], v);
-            buffer[0] = static_cast<T>(dry * x[0] + wetL * v[0]);
-            if (C == 2) buffer[C - 1] = static_cast<T>(dry * x[C - 1] + wetR * v[C - 1]);
-            double* slot = WriteSlot<C>(s, length);
-            for (int c = 0; c < C; ++c) slot[c] = tw::FlushTiny(x[c] + feedback * v[c], kFlushThreshold);
+            const V x = Load<V>(buffer);
+            const V v = Read<V>(s, length, depth, sine[i]);
+            tw::Store(buffer, dry * x + wet * v);
+            tw::Store(WriteSlot<C>(s, length), tw::FlushTiny(x + feedback * v, kFlushThreshold));
         }
         done += batch;
     }

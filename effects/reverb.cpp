@@ -206,11 +206,11 @@ void RunBank(Comb* const* combs, int count, const double* y, double* sum, ULONG 
 }
 
 // The stereo bank's last four combs (comb 0, right comb 0, comb 1, right comb 1): combs 0 and 1
-// finish the left sum, the right combs the right one, both from the shared sum that sumL[] holds
-// on entry. Comb j and right comb j share a register, the left lane adding to the left sum and
+// finish the left sum, the right combs the right one, both from shared[]; sums[] receives the two
+// side by side. Comb j and right comb j share a register, the left lane adding to the left sum and
 // the right lane to the right sum, each in comb order.
-void RunSides(Comb* const* combs, const double* __restrict y, double* __restrict sumL, double* __restrict sumR,
-              ULONG n, double a, double b) {
+void RunSides(Comb* const* combs, const double* __restrict y, const double* __restrict shared,
+              double* __restrict sums, ULONG n, double a, double b) {
     double* line[4];
     ULONG length[4], pos[4];
     for (int k = 0; k < 4; ++k) {
@@ -227,10 +227,10 @@ void RunSides(Comb* const* combs, const double* __restrict y, double* __restrict
         const ULONG run = CombRun<4>(n - done, line, length, pos, p);
         for (ULONG i = done; i < done + run; ++i) {
             const tw::Lanes yy = tw::Splat<tw::Lanes>(y[i]);
-            tw::Lanes s = tw::Splat<tw::Lanes>(sumL[i]);
+            tw::Lanes s = tw::Splat<tw::Lanes>(shared[i]);
             s += CombPairStep(p[0] + (i - done), p[1] + (i - done), yy, m0, g0, aa, bb);
             s += CombPairStep(p[2] + (i - done), p[3] + (i - done), yy, m1, g1, aa, bb);
-            tw::Split(s, sumL[i], sumR[i]);
+            tw::StoreFrame(sums + 2 * i, s);
         }
         done += run;
         AdvanceCombs<4>(run, length, pos);
@@ -240,24 +240,27 @@ void RunSides(Comb* const* combs, const double* __restrict y, double* __restrict
     tw::Split(m1, combs[2]->damp, combs[3]->damp);
 }
 
-// Pre-delay ring of `length` slots, in place over n samples: write at the position, advance, read
-// the value now under it (P - 1 samples old). A one-slot ring passes the signal straight through.
-// Returns the new position.
+// Pre-delay ring of `length` frames (one double, or left and right side by side for V Lanes), in
+// place over n frames: write at the position, advance, read the value now under it (P - 1 frames
+// old). A one-frame ring passes the signal straight through. Returns the new position.
+template <class V>
 ULONG PreDelay(double* ring, ULONG length, ULONG pos, double* signal, ULONG n) {
+    constexpr int C = tw::kSpan<V>;
     if (length == 1) return 0;
     for (ULONG i = 0; i < n;) {
-        if (pos + 1 == length) {  // the write is the last slot, the read the first
-            ring[pos] = signal[i];
+        if (pos + 1 == length) {  // the write is the last frame, the read the first
+            tw::Store(ring + pos * C, tw::Load<V>(signal + i * C));
             pos = 0;
-            signal[i++] = ring[0];
+            tw::Store(signal + i * C, tw::Load<V>(ring));
+            ++i;
             continue;
         }
         const ULONG run = std::min(n - i, length - 1 - pos);
-        double* slot = ring + pos;
-        double* s = signal + i;
+        double* slot = ring + pos * C;
+        double* s = signal + i * C;
         for (ULONG k = 0; k < run; ++k) {
-            slot[k] = s[k];
-            s[k] = slot[k + 1];
+            tw::Store(slot + k * C, tw::Load<V>(s + k * C));
+            tw::Store(s + k * C, tw::Load<V>(slot + (k + 1) * C));
         }
         i += run;
         pos += run;
@@ -361,16 +364,16 @@ public:
     }
 
 private:
-    // Empties every comb and ring: one zero-filled arena holds all lines, so a failed rebuild
-    // leaves no line behind and the block without buffers (SetFormat then reports not valid).
+    // Empties every comb and ring, all held in one arena. The controller rebuilds from the
+    // streaming thread (at a start, after a break, at the end of each tail), so an arena of the
+    // size needed is cleared and reused; only a new size allocates. A failed allocation leaves no
+    // line and no arena behind, and SetFormat reports the block not valid.
     HRESULT Rebuild(const ReverbParams& p, double decaySeconds, double rate) {
-        tw::ZeroFree(arena_);
-        arena_ = nullptr;
         combCount_ = 0;
         stereo_ = false;
         for (Comb& c : combs_) c = Comb{};
         for (Comb& c : rightCombs_) c = Comb{};
-        delayL_ = delayR_ = erL_ = erR_ = nullptr;
+        delay_ = er_ = nullptr;
         delayLength_ = erLength_ = 0;
 
         const CombSet& set = kCombSets[p.combSet];
@@ -396,11 +399,18 @@ private:
         ULONG tap[3];
         for (int t = 0; t < 3; ++t)
             tap[t] = static_cast<ULONG>((kEarlyTaps[t].timeMs + kEarlyTaps[t].offsetMs) * rate / 1000.0);
-        total += sides * (AlignedLength(delayLength) + AlignedLength(tap[2]));
+        total += AlignedLength(sides * delayLength) + AlignedLength(sides * tap[2]);
 
-        double* arena = static_cast<double*>(tw::ZeroAlloc(total * sizeof(double)));
-        if (!arena) return E_OUTOFMEMORY;
-        double* next = arena;
+        if (arena_ && arenaDoubles_ == total) {
+            std::fill_n(arena_, total, 0.0);
+        } else {
+            tw::ZeroFree(arena_);
+            arenaDoubles_ = 0;
+            arena_ = static_cast<double*>(tw::ZeroAlloc(total * sizeof(double)));
+            if (!arena_) return E_OUTOFMEMORY;
+            arenaDoubles_ = total;
+        }
+        double* next = arena_;
         auto take = [&next](ULONG length) {
             double* line = next;
             next += AlignedLength(length);
@@ -418,12 +428,9 @@ private:
             }
             rightCombs_[j] = right[j];
         }
-        delayL_ = take(delayLength);
-        delayR_ = stereo ? take(delayLength) : nullptr;
-        erL_ = take(tap[2]);
-        erR_ = stereo ? take(tap[2]) : nullptr;
+        delay_ = take(sides * delayLength);
+        er_ = take(sides * tap[2]);
 
-        arena_ = arena;
         combCount_ = set.count;
         stereo_ = stereo;
         delayLength_ = delayLength;
@@ -480,9 +487,9 @@ private:
             std::fill(sum, sum + n, 0.0);
             RunBank(bank_, combCount_, y, sum, n, a_, b_);
 
-            delayPos_ = PreDelay(delayL_, delayLength_, delayPos_, sum, n);
+            delayPos_ = PreDelay<double>(delay_, delayLength_, delayPos_, sum, n);
 
-            double* const er = erL_;
+            double* const er = er_;
             const ULONG erLength = erLength_;
             const double g1 = tapL_[0], g2 = tapL_[1], g3 = tapL_[2];
             const double early = early_, wet = wet_, dry = dry_;
@@ -509,52 +516,48 @@ private:
         }
     }
 
-    // Channels 0 and 1 only; any further channels pass through untouched.
+    // Channels 0 and 1 only; any further channels pass through untouched. Past the shared combs
+    // the two sides run in the two lanes of a register, each with the operations of its own side.
     template <bool kLowCut, class T>
     void RunStereo(T* buffer, ULONG frames) {
+        using tw::Lanes;
         const WORD stride = channels();
         double y[kChunkFrames];
-        double sumL[kChunkFrames];
-        double sumR[kChunkFrames];
+        double shared[kChunkFrames];
+        double sums[2 * kChunkFrames];  // left and right comb sums side by side
+        const Lanes g1 = tw::MakeLanes(tapL_[0], tapR_[0]);
+        const Lanes g2 = tw::MakeLanes(tapL_[1], tapR_[1]);
+        const Lanes g3 = tw::MakeLanes(tapL_[2], tapR_[2]);
+        const Lanes early = tw::Splat<Lanes>(early_), wet = tw::Splat<Lanes>(wet_), dry = tw::Splat<Lanes>(dry_);
         for (ULONG done = 0; done < frames;) {
             const ULONG n = std::min(frames - done, kChunkFrames);
             T* x = buffer + static_cast<size_t>(done) * stride;
             SmoothInput<true, kLowCut>(x, stride, n, y);
             // Combs 2 .. N-1 are shared; combs 0 and 1 finish the left sum, the right combs the right.
-            std::fill(sumL, sumL + n, 0.0);
-            RunBank(bank_ + 2, combCount_ - 2, y, sumL, n, a_, b_);
-            RunSides(sides_, y, sumL, sumR, n, a_, b_);
+            std::fill(shared, shared + n, 0.0);
+            RunBank(bank_ + 2, combCount_ - 2, y, shared, n, a_, b_);
+            RunSides(sides_, y, shared, sums, n, a_, b_);
+            delayPos_ = PreDelay<Lanes>(delay_, delayLength_, delayPos_, sums, n);
 
-            PreDelay(delayR_, delayLength_, delayPos_, sumR, n);  // both rings move in step
-            delayPos_ = PreDelay(delayL_, delayLength_, delayPos_, sumL, n);
-
-            double* const erL = erL_;
-            double* const erR = erR_;
+            // The reflection ring holds the left and right input of each frame side by side.
+            double* const er = er_;
             const ULONG erLength = erLength_;
-            const double gl1 = tapL_[0], gl2 = tapL_[1], gl3 = tapL_[2];
-            const double gr1 = tapR_[0], gr2 = tapR_[1], gr3 = tapR_[2];
-            const double early = early_, wet = wet_, dry = dry_;
             for (ULONG i = 0; i < n;) {
                 const ULONG run = std::min({n - i, erLength - erTap1_, erLength - erTap2_, erLength - erWrite_});
-                const double *l1 = erL + erTap1_, *l2 = erL + erTap2_;
-                const double *q1 = erR + erTap1_, *q2 = erR + erTap2_;
-                double *l3 = erL + erWrite_, *q3 = erR + erWrite_;
-                const double* vL = sumL + i;
-                const double* vR = sumR + i;
+                const double* r1 = er + 2 * erTap1_;
+                const double* r2 = er + 2 * erTap2_;
+                double* r3 = er + 2 * erWrite_;
+                const double* v = sums + 2 * i;
                 T* xx = x + static_cast<size_t>(i) * stride;
                 for (ULONG k = 0; k < run; ++k, xx += stride) {
-                    const double inL = static_cast<double>(xx[0]);
-                    const double inR = static_cast<double>(xx[1]);
-                    // Each tap reads both rings at the same position.
-                    const double t1 = l1[k] + q1[k];
-                    const double t2 = l2[k] + q2[k];
-                    const double t3 = l3[k] + q3[k];
-                    const double eL = gl1 * t1 + gl2 * t2 + gl3 * t3;
-                    const double eR = gr1 * t1 + gr2 * t2 + gr3 * t3;
-                    xx[0] = static_cast<T>(early * eL + wet * vL[k] + dry * inL);
-                    xx[1] = static_cast<T>(early * eR + wet * vR[k] + dry * inR);
-                    l3[k] = inL;
-                    q3[k] = inR;
+                    const Lanes in = tw::LoadFrame(xx);
+                    // Each tap reads both sides at the same position and adds them.
+                    const double t1 = r1[2 * k] + r1[2 * k + 1];
+                    const double t2 = r2[2 * k] + r2[2 * k + 1];
+                    const double t3 = r3[2 * k] + r3[2 * k + 1];
+                    const Lanes e = g1 * tw::Splat<Lanes>(t1) + g2 * tw::Splat<Lanes>(t2) + g3 * tw::Splat<Lanes>(t3);
+                    tw::StoreFrame(xx, early * e + wet * tw::LoadFrame(v + 2 * k) + dry * in);
+                    tw::StoreFrame(r3 + 2 * k, in);
                 }
                 i += run;
                 erTap1_ = Advance(erTap1_, run, erLength);
@@ -576,19 +579,19 @@ private:
 
     // Lines: all inside arena_.
     double* arena_ = nullptr;
+    size_t arenaDoubles_ = 0;
     int combCount_ = 0;  // N, 9 or 10
     bool stereo_ = false;
     Comb combs_[kMaxCombs] = {};
     Comb rightCombs_[kRightCombs] = {};
     Comb* bank_[kMaxCombs] = {};  // combs_ in order
     Comb* sides_[4] = {};         // comb 0, right comb 0, comb 1, right comb 1
-    // Pre-delay rings of P doubles; both sides share one position.
-    double* delayL_ = nullptr;
-    double* delayR_ = nullptr;
+    // Pre-delay ring of P frames (left and right side by side in stereo).
+    double* delay_ = nullptr;
     ULONG delayLength_ = 0, delayPos_ = 0;
-    // Early-reflection rings of K3 doubles; both sides share the tap and write positions.
-    double* erL_ = nullptr;
-    double* erR_ = nullptr;
+    // Early-reflection ring of K3 frames (left and right input side by side in stereo), with the
+    // tap and write positions in frames.
+    double* er_ = nullptr;
     ULONG erLength_ = 0, erTap1_ = 0, erTap2_ = 0, erWrite_ = 0;
     double tapL_[3] = {}, tapR_[3] = {};  // hundredths; mono uses tapL_
 

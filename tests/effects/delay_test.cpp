@@ -577,3 +577,44 @@ TEST(Delay, IntegerEntryEchoesThroughScratch) {
     const int16_t expected[6] = {16384, 0, 0, 8192, 0, -2};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(pcm[i], expected[i]) << i;
 }
+
+// Each channel of a stereo block echoes exactly as a mono block fed with that channel alone, bit
+// for bit: while the two lines run in step, and after a drain has left the first line ahead of the
+// second (the cut count reaches only part of the second channel).
+TEST(Delay, StereoChannelsMatchMonoBlocksInAndOutOfStep) {
+    const DelayParams r = Record(500, 500, 0.7, 0.6);  // 10000 Hz: D = 500, feedback 0.5, tail 2 x 500 x 7
+    const WAVEFORMATEX stereoFormat = DoubleFormat(2, 10000), monoFormat = DoubleFormat(1, 10000);
+    Delay stereo, left, right;
+    ASSERT_EQ(stereo->SetFormat(&stereoFormat, &r, TRUE), S_OK);
+    ASSERT_EQ(left->SetFormat(&monoFormat, &r, TRUE), S_OK);
+    ASSERT_EQ(right->SetFormat(&monoFormat, &r, TRUE), S_OK);
+    uint32_t seed = 5;
+    const auto noise = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / 16777216.0 - 0.5;
+    };
+    // One stereo call; the mono blocks get the frames each stereo channel processed.
+    const auto step = [&](ULONG frames, DWORD flags, ULONG leftFrames, ULONG rightFrames) {
+        std::vector<double> x(2 * frames), l(leftFrames), rr(rightFrames);
+        for (double& v : x) v = noise();
+        for (ULONG i = 0; i < leftFrames; ++i) l[i] = x[2 * i];
+        for (ULONG i = 0; i < rightFrames; ++i) rr[i] = x[2 * i + 1];
+        std::vector<double> y = x;
+        ULONG out = 0;
+        stereo->ProcessDouble(y.data(), frames, &out, flags);
+        EXPECT_EQ(out, rightFrames);
+        Feed(left.block, l, 1);
+        Feed(right.block, rr, 1);
+        for (ULONG i = 0; i < frames; ++i) {
+            ASSERT_EQ(y[2 * i], i < leftFrames ? l[i] : x[2 * i]) << "left " << i;
+            ASSERT_EQ(y[2 * i + 1], i < rightFrames ? rr[i] : x[2 * i + 1]) << "right " << i;
+        }
+    };
+    for (ULONG frames : {1u, 499u, 502u, 1300u}) step(frames, 0, frames, frames);
+    // Drain: 7000 samples of tail over both channels, 1600 per call of 800 frames, then 600 for
+    // the first channel alone.
+    for (int call = 0; call < 4; ++call) step(800, kProcessDrain, 800, 800);
+    step(800, kProcessDrain, 600, 0);
+    // The lines now stand 600 frames apart; each goes on from where it stopped.
+    for (ULONG frames : {300u, 1111u}) step(frames, 0, frames, frames);
+}

@@ -665,3 +665,63 @@ TEST(Reverb, AllocationFailureDuringRebuild) {
     EXPECT_EQ(out, 1u);
     EXPECT_EQ(s16[0], 75);  // dry 0.75; reverb and reflections have not arrived yet
 }
+
+// The controller rebuilds from the streaming thread: after a start, after a break and at the end of
+// every tail. A rebuild into lines of the sizes the block holds clears them in place; only a new
+// size (format, comb set, pre-delay) allocates, and a failure there still leaves the block not valid.
+TEST(Reverb, RebuildReusesLinesOfTheSameSize) {
+    for (WORD channels : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "channels " << channels);
+        const WAVEFORMATEX fmt = FloatFormat(channels, 64);
+        const ReverbParams hall = Room(kHall);
+        Block block, fresh;
+        ASSERT_EQ(block->SetFormat(&fmt, &hall, TRUE), S_OK);
+        ASSERT_EQ(fresh->SetFormat(&fmt, &hall, TRUE), S_OK);
+        ProcessAll(block.p, Noise(channels * 3000, 3));
+
+        // Reset with the same sizes: no allocation, and the reverberation is gone as after a fresh start.
+        gAllocCalls = 0;
+        gFailFrom = 1;
+        tw::SetZeroAllocHook(CountingHook);
+        EXPECT_EQ(block->SetFormat(&fmt, &hall, TRUE), S_OK);  // would fail if it allocated
+        tw::SetZeroAllocHook(nullptr);
+        EXPECT_EQ(gAllocCalls, 0);
+        const std::vector<double> noise = Noise(channels * 4000, 4);
+        EXPECT_EQ(ProcessAll(block.p, noise), ProcessAll(fresh.p, noise));
+
+        // A new pre-delay needs new sizes: one allocation, and its failure leaves the block not valid.
+        ReverbParams longer = hall;
+        longer.preDelay = hall.preDelay + 1;
+        gAllocCalls = 0;
+        gFailFrom = 1;
+        tw::SetZeroAllocHook(CountingHook);
+        EXPECT_EQ(block->SetFormat(&fmt, &longer, FALSE), E_OUTOFMEMORY);
+        tw::SetZeroAllocHook(nullptr);
+        EXPECT_EQ(gAllocCalls, 1);
+        double x[2] = {0.5, 0.5};
+        ULONG out = 9;
+        EXPECT_EQ(block->ProcessDouble(x, 1, &out, 0), E_FAIL);
+
+        // With memory back the block rebuilds into a new arena and sounds like a fresh one.
+        gAllocCalls = 0;
+        gFailFrom = 0;
+        tw::SetZeroAllocHook(CountingHook);
+        ASSERT_EQ(block->SetFormat(&fmt, &longer, FALSE), S_OK);
+        tw::SetZeroAllocHook(nullptr);
+        EXPECT_EQ(gAllocCalls, 1);
+        Block freshLonger;
+        ASSERT_EQ(freshLonger->SetFormat(&fmt, &longer, TRUE), S_OK);
+        EXPECT_EQ(ProcessAll(block.p, noise), ProcessAll(freshLonger.p, noise));
+
+        // The end of a tail: the controller re-applies the record with reset, again without allocating.
+        ProcessAll(block.p, noise);
+        gAllocCalls = 0;
+        tw::SetZeroAllocHook(CountingHook);
+        EXPECT_EQ(block->SetFormat(nullptr, nullptr, TRUE), S_OK);
+        tw::SetZeroAllocHook(nullptr);
+        EXPECT_EQ(gAllocCalls, 0);
+        Block freshAgain;
+        ASSERT_EQ(freshAgain->SetFormat(&fmt, &longer, TRUE), S_OK);
+        EXPECT_EQ(ProcessAll(block.p, noise), ProcessAll(freshAgain.p, noise));
+    }
+}

@@ -419,3 +419,23 @@ TEST(SimpleEq, ProcessEntriesAllocateNothing) {
     EXPECT_EQ(g_allocations, 0);
     EXPECT_NE(f[0], 0.25f);
 }
+
+// Stereo runs both channels at once; each must still come out as a mono block fed with that
+// channel alone, bit for bit, down to the flushes at the end of a decay.
+TEST(SimpleEq, StereoChannelsMatchMonoBlocksThroughTheFlush) {
+    for (const SimpleEqParams& p : {Record(100, 250, 120), Record(-100, -120, -250), Record(0, -250, 0)}) {
+        Block stereo(2, 44100, p), left(1, 44100, p), right(1, 44100, p);
+        std::vector<double> l(30000, 0.0), r = Noise(30000, 9);
+        l[0] = 1.0;
+        for (size_t i = 200; i < r.size(); ++i) r[i] = 0.0;  // a burst, then the decay of each channel
+        std::vector<double> lr(2 * l.size());
+        for (size_t i = 0; i < l.size(); ++i) lr[2 * i] = l[i], lr[2 * i + 1] = r[i];
+        const std::vector<double> y = stereo.Run(lr, 2), yl = left.Run(l, 1), yr = right.Run(r, 1);
+        EXPECT_EQ(yl.back(), 0.0);
+        EXPECT_EQ(yr.back(), 0.0);
+        for (size_t i = 0; i < l.size(); ++i) {
+            ASSERT_EQ(y[2 * i], yl[i]) << p.midGain << " left " << i;
+            ASSERT_EQ(y[2 * i + 1], yr[i]) << p.midGain << " right " << i;
+        }
+    }
+}
