@@ -656,6 +656,41 @@ TEST(BrioFx, ATempoChangeInsideABufferCutsItThere) {
     fake::Reset();
 }
 
+TEST(BrioFx, ASkippedSilentSampleKeepsTheHostPositionInStep) {
+    fake::Reset();
+    g_delayFrames.clear();
+    FxGraph g;
+    g.fx->Controller().SetBlockFactories(FakesWithFrameDelay());
+    const FxParams p = DelayOnly(1000, 300);
+    g.fx->Controller().SetParams(&p);
+    brio_test::TempoHost host;
+    host.entries[0] = {0, 12000};
+    host.entries[1] = {30, 9000};   // sample 300, inside the skipped sample
+    host.entries[2] = {150, 6000};  // sample 1500, inside the next one
+    host.count = 3;
+    IMfxSoftSynth* synth = &g.fx->Controller();
+    ASSERT_EQ(g.Connect(WAVE_FORMAT_IEEE_FLOAT, 1, 44100, 32, 1000), S_OK);
+    ASSERT_EQ(g.Run(), S_OK);
+    ASSERT_EQ(synth->AttachHost(host.Handed()), S_OK);
+    ASSERT_EQ(synth->TransportStart(0), S_OK);
+
+    HostSample quiet(4000);  // frames 0..999, skipped whole
+    quiet.silent = TRUE;
+    ASSERT_EQ(g.Input()->Receive(&quiet), S_OK);
+    EXPECT_TRUE(g_delayFrames.empty());
+    HostSample loud(4000);  // frames 1000..1999: the change at 1500 cuts it in the middle
+    ASSERT_EQ(g.Input()->Receive(&loud), S_OK);
+    ASSERT_EQ(g_delayFrames.size(), 2u);
+    EXPECT_EQ(g_delayFrames[0], 500u);
+    EXPECT_EQ(g_delayFrames[1], 500u);
+    FxParams now = {};
+    g.fx->Controller().GetParams(&now);
+    EXPECT_EQ(now.tempo, 60.0);
+    g.Stop();
+    synth->DetachHost();
+    fake::Reset();
+}
+
 // ---- End of stream -------------------------------------------------------------------------------
 
 TEST(BrioFx, EndOfStreamPlaysTheEchoesOutThenEndsTheStream) {

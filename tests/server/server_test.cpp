@@ -249,6 +249,90 @@ TEST(Server, UnloadsOnlyWithoutLocksAndLiveObjects) {
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
+namespace {
+
+// Remembers the mapper calls of the filter's IAMovieSetup.
+class RecordingMapper final : public IFilterMapper {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++ref; }
+    ULONG STDMETHODCALLTYPE Release() override { return --ref; }
+    HRESULT STDMETHODCALLTYPE RegisterFilter(CLSID clsid, LPCWSTR name, DWORD merit) override {
+        calls.push_back(u"filter " + ClsidText(clsid) + u" " + Wide(name) + u" " + Number(merit));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterFilterInstance(CLSID, LPCWSTR, CLSID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterPin(CLSID, LPCWSTR name, BOOL rendered, BOOL output, BOOL zero,
+                                          BOOL many, CLSID toFilter, LPCWSTR toPin) override {
+        calls.push_back(u"pin " + Wide(name) + u" " + Number(rendered) + Number(output) + Number(zero) +
+                        Number(many) + u" " + ClsidText(toFilter) + u" " + Wide(toPin));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterPinType(CLSID, LPCWSTR name, CLSID major, CLSID minor) override {
+        calls.push_back(u"type " + Wide(name) + u" " + ClsidText(major) + u" " + ClsidText(minor));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterFilter(CLSID clsid) override {
+        calls.push_back(u"unregister " + ClsidText(clsid));
+        return static_cast<HRESULT>(0x80070002);  // never registered
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterFilterInstance(CLSID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnregisterPin(CLSID, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumMatchingFilters(IEnumRegFilters**, DWORD, BOOL, CLSID, CLSID, BOOL, BOOL,
+                                                  CLSID, CLSID) override {
+        return E_NOTIMPL;
+    }
+    static std::u16string Number(unsigned long v) { return Wide(std::to_string(v).c_str()); }
+
+    ULONG ref = 1;
+    std::vector<std::u16string> calls;
+};
+
+RecordingMapper* g_mapper = nullptr;
+
+HRESULT HandOutMapper(IFilterMapper** out) {
+    g_mapper->AddRef();
+    *out = g_mapper;
+    return S_OK;
+}
+
+}  // namespace
+
+TEST(Server, TheFilterRegistersItsSetupDataWithTheMapper) {
+    RecordingMapper mapper;
+    g_mapper = &mapper;
+    tw::dshow::SetFilterMapperFactory(HandOutMapper);
+    IClassFactory* factory = GetFactory();
+    IAMovieSetup* setup = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IAMovieSetup, reinterpret_cast<void**>(&setup)), S_OK);
+    factory->Release();
+    EXPECT_EQ(g_Templates[0].m_pAMovieSetup_Filter, &kTwBrioFxSetup);
+
+    ASSERT_EQ(setup->Register(), S_OK);
+    const std::u16string brio = ClsidText(CLSID_TwBrioFx);
+    const std::u16string none = ClsidText(GUID_NULL);
+    const std::u16string audio = ClsidText(MEDIATYPE_Audio);
+    const std::vector<std::u16string> expected = {
+        u"unregister " + brio,
+        u"filter " + brio + u" Orvo BRIO FX 2097152",
+        u"pin Input 0000 " + none + u" Output",
+        u"type Input " + audio + u" " + none,
+        u"pin Output 0100 " + none + u" Input",
+        u"type Output " + audio + u" " + none,
+    };
+    EXPECT_EQ(mapper.calls, expected);
+    EXPECT_EQ(audio, u"{73647561-0000-0010-8000-00AA00389B71}");  // "auds"
+    mapper.calls.clear();
+    EXPECT_EQ(setup->Unregister(), S_OK);  // file not found counts as success
+    ASSERT_EQ(mapper.calls.size(), 1u);
+    EXPECT_EQ(setup->Release(), 0u);
+    EXPECT_EQ(mapper.ref, 1u);
+    tw::dshow::SetFilterMapperFactory(nullptr);
+}
+
 TEST(Server, RegistrationWritesTheClassKeyAndUnregistrationRemovesItWhole) {
 #ifndef _WIN32
     tw::registry::Reset();
