@@ -104,10 +104,17 @@ template <bool kHard, class V>
 inline Lanes Shape(Lanes x, const Curve<V>& c) {
     const Lanes signBit = _mm_set1_pd(-0.0);
     const Lanes a = _mm_andnot_pd(signBit, x);
-    Lanes y = c.thr + (a - c.thr) * c.k;
-    if (kHard) y = Select(_mm_cmplt_pd(a, c.ramp), y * a / _mm_set1_pd(kRampScale), y);
-    const Lanes knee = kHard ? _mm_setzero_pd() : c.thr;
-    return _mm_xor_pd(Select(_mm_cmpgt_pd(a, knee), y, a), _mm_and_pd(x, signBit));
+    const Lanes sign = _mm_and_pd(x, signBit);
+    const Lanes y = c.thr + (a - c.thr) * c.k;
+    if (kHard) {
+        const Lanes ramped = Select(_mm_cmplt_pd(a, c.ramp), y * a / _mm_set1_pd(kRampScale), y);
+        return _mm_xor_pd(Select(_mm_cmpgt_pd(a, _mm_setzero_pd()), ramped, a), sign);
+    }
+    // The soft curve has a slope below 1 (about 0.9 at most, at drive 2; drive 1 gives 1 and leaves
+    // buffers untouched), so
+    // its line lies below |x| beyond the threshold and above it up to there, by far more than any
+    // rounding: the smaller of the two is the curve. MINPD answers its second operand for a NaN.
+    return _mm_xor_pd(_mm_min_pd(y, a), sign);
 }
 
 // Slew limiting of the comb output o against the last output.

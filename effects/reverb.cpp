@@ -225,12 +225,15 @@ void RunSides(Comb* const* combs, const double* __restrict y, const double* __re
     for (ULONG done = 0; done < n;) {
         double* p[4];
         const ULONG run = CombRun<4>(n - done, line, length, pos, p);
-        for (ULONG i = done; i < done + run; ++i) {
-            const tw::Lanes yy = tw::Splat<tw::Lanes>(y[i]);
-            tw::Lanes s = tw::Splat<tw::Lanes>(shared[i]);
-            s += CombPairStep(p[0] + (i - done), p[1] + (i - done), yy, m0, g0, aa, bb);
-            s += CombPairStep(p[2] + (i - done), p[3] + (i - done), yy, m1, g1, aa, bb);
-            tw::StoreFrame(sums + 2 * i, s);
+        const double* in = y + done;
+        const double* from = shared + done;
+        double* to = sums + 2 * size_t{done};
+        for (size_t i = 0; i < run; ++i, to += 2) {
+            const tw::Lanes yy = tw::Splat<tw::Lanes>(in[i]);
+            tw::Lanes s = tw::Splat<tw::Lanes>(from[i]);
+            s += CombPairStep(p[0] + i, p[1] + i, yy, m0, g0, aa, bb);
+            s += CombPairStep(p[2] + i, p[3] + i, yy, m1, g1, aa, bb);
+            tw::StoreFrame(to, s);
         }
         done += run;
         AdvanceCombs<4>(run, length, pos);
@@ -256,11 +259,11 @@ ULONG PreDelay(double* ring, ULONG length, ULONG pos, double* signal, ULONG n) {
             continue;
         }
         const ULONG run = std::min(n - i, length - 1 - pos);
-        double* slot = ring + pos * C;
-        double* s = signal + i * C;
-        for (ULONG k = 0; k < run; ++k) {
-            tw::Store(slot + k * C, tw::Load<V>(s + k * C));
-            tw::Store(s + k * C, tw::Load<V>(slot + (k + 1) * C));
+        double* slot = ring + static_cast<size_t>(pos) * C;
+        double* s = signal + static_cast<size_t>(i) * C;
+        for (ULONG k = 0; k < run; ++k, slot += C, s += C) {
+            tw::Store(slot, tw::Load<V>(s));
+            tw::Store(s, tw::Load<V>(slot + C));
         }
         i += run;
         pos += run;
@@ -539,25 +542,23 @@ private:
             RunSides(sides_, y, shared, sums, n, a_, b_);
             delayPos_ = PreDelay<Lanes>(delay_, delayLength_, delayPos_, sums, n);
 
-            // The reflection ring holds the left and right input of each frame side by side.
+            // Every tap adds the left and right input of one past frame, so the reflection ring keeps
+            // that sum, formed once as the frame is written (the same addition, done earlier), and
+            // keeps it in both lanes of the frame's slot: the taps load it ready for both sides.
             double* const er = er_;
             const ULONG erLength = erLength_;
             for (ULONG i = 0; i < n;) {
                 const ULONG run = std::min({n - i, erLength - erTap1_, erLength - erTap2_, erLength - erWrite_});
-                const double* r1 = er + 2 * erTap1_;
-                const double* r2 = er + 2 * erTap2_;
-                double* r3 = er + 2 * erWrite_;
-                const double* v = sums + 2 * i;
+                const double* r1 = er + 2 * size_t{erTap1_};
+                const double* r2 = er + 2 * size_t{erTap2_};
+                double* r3 = er + 2 * size_t{erWrite_};
+                const double* v = sums + 2 * size_t{i};
                 T* xx = x + static_cast<size_t>(i) * stride;
-                for (ULONG k = 0; k < run; ++k, xx += stride) {
+                for (size_t k = 0; k < 2 * size_t{run}; k += 2, xx += stride) {
                     const Lanes in = tw::LoadFrame(xx);
-                    // Each tap reads both sides at the same position and adds them.
-                    const double t1 = r1[2 * k] + r1[2 * k + 1];
-                    const double t2 = r2[2 * k] + r2[2 * k + 1];
-                    const double t3 = r3[2 * k] + r3[2 * k + 1];
-                    const Lanes e = g1 * tw::Splat<Lanes>(t1) + g2 * tw::Splat<Lanes>(t2) + g3 * tw::Splat<Lanes>(t3);
-                    tw::StoreFrame(xx, early * e + wet * tw::LoadFrame(v + 2 * k) + dry * in);
-                    tw::StoreFrame(r3 + 2 * k, in);
+                    const Lanes e = g1 * tw::LoadFrame(r1 + k) + g2 * tw::LoadFrame(r2 + k) + g3 * tw::LoadFrame(r3 + k);
+                    tw::StoreFrame(xx, early * e + wet * tw::LoadFrame(v + k) + dry * in);
+                    tw::StoreFrame(r3 + k, tw::Splat<Lanes>(tw::Left(in) + tw::Right(in)));
                 }
                 i += run;
                 erTap1_ = Advance(erTap1_, run, erLength);
@@ -589,8 +590,8 @@ private:
     // Pre-delay ring of P frames (left and right side by side in stereo).
     double* delay_ = nullptr;
     ULONG delayLength_ = 0, delayPos_ = 0;
-    // Early-reflection ring of K3 frames (left and right input side by side in stereo), with the
-    // tap and write positions in frames.
+    // Early-reflection ring of K3 frames (in stereo the sum of the left and right input, twice),
+    // with the tap and write positions in frames.
     double* er_ = nullptr;
     ULONG erLength_ = 0, erTap1_ = 0, erTap2_ = 0, erWrite_ = 0;
     double tapL_[3] = {}, tapR_[3] = {};  // hundredths; mono uses tapL_

@@ -312,40 +312,45 @@ TEST(Distortion, ProcessEntriesAllocateNothing) {
 // Stereo shapes both channels at once; each must come out as a mono block fed with that channel
 // alone, bit for bit, also for zeros of either sign and for inputs on the thresholds and ramp edges.
 TEST(Distortion, StereoChannelsMatchMonoBlocksAtTheEdgesOfTheCurve) {
-    for (int hard = 0; hard <= 1; ++hard) {
-        for (int slew : {0, 35, 100}) {
-            const DistortionParams p = Record(750, slew, hard, 0.5, 0.5);
-            const tw::DistortionCoefficients c = tw::DesignDistortion(p);
-            std::vector<double> edges = {0.0, -0.0, 1.0, -1.0, 3.5, -3.5, 1e-300, -1e-300};
-            for (double e : {c.threshold, c.rampWidth}) {
-                for (double v : {e, std::nextafter(e, 0.0), std::nextafter(e, 1.0)}) {
-                    edges.push_back(v);
-                    edges.push_back(-v);
-                }
+    // Drive 2 gives the steepest slope short of 1, 750 the controller's, 1000 the flattest.
+    for (const DistortionParams& p : {Record(2, 0, 0), Record(750, 35, 0), Record(1000, 100, 0), Record(2, 100, 1),
+                                      Record(750, 0, 1), Record(1000, 35, 1)}) {
+        SCOPED_TRACE(testing::Message() << "drive " << p.drive << " slew " << p.slewPercent << " hard " << p.hardClip);
+        const tw::DistortionCoefficients c = tw::DesignDistortion(p);
+        std::vector<double> edges = {0.0, -0.0, 1.0, -1.0, 3.5, -3.5, 1e-300, -1e-300};
+        for (double e : {c.threshold, c.rampWidth}) {
+            for (double v : {e, std::nextafter(e, 0.0), std::nextafter(e, 1.0)}) {
+                edges.push_back(v);
+                edges.push_back(-v);
             }
-            std::vector<double> l = Noise(600, 3 + slew), r = Noise(600, 4 + slew);
-            for (size_t i = 0; i < edges.size(); ++i) {
-                l[10 * i] = edges[i];
-                r[10 * i + 3] = edges[i];
-                r[10 * i + 4] = -edges[i];
-            }
-            std::vector<double> lr(2 * l.size());
-            for (size_t i = 0; i < l.size(); ++i) lr[2 * i] = l[i], lr[2 * i + 1] = r[i];
-            Block stereo, left, right;
-            const WAVEFORMATEX f2 = FloatFormat(2, 64), f1 = FloatFormat(1, 64);
-            ASSERT_EQ(stereo->SetFormat(&f2, &p, TRUE), S_OK);
-            ASSERT_EQ(left->SetFormat(&f1, &p, TRUE), S_OK);
-            ASSERT_EQ(right->SetFormat(&f1, &p, TRUE), S_OK);
-            ULONG out = 0;
-            ASSERT_EQ(stereo->ProcessDouble(lr.data(), 600, &out, 0), S_OK);
-            ASSERT_EQ(left->ProcessDouble(l.data(), 600, &out, 0), S_OK);
-            ASSERT_EQ(right->ProcessDouble(r.data(), 600, &out, 0), S_OK);
-            for (size_t i = 0; i < l.size(); ++i) {
-                ASSERT_EQ(std::signbit(lr[2 * i]), std::signbit(l[i])) << hard << " " << slew << " left " << i;
-                ASSERT_EQ(lr[2 * i], l[i]) << hard << " " << slew << " left " << i;
-                ASSERT_EQ(std::signbit(lr[2 * i + 1]), std::signbit(r[i])) << hard << " " << slew << " right " << i;
-                ASSERT_EQ(lr[2 * i + 1], r[i]) << hard << " " << slew << " right " << i;
-            }
+        }
+        for (int k = -40; k <= 4; ++k) {  // eight steps a decade from 1e-5 to 3.2
+            edges.push_back(std::pow(10.0, k / 8.0));
+            edges.push_back(-std::pow(10.0, k / 8.0));
+        }
+        std::vector<double> l = Noise(600, 3 + p.drive), r = Noise(600, 4 + p.drive);
+        ASSERT_LE(5 * edges.size(), l.size());
+        for (size_t i = 0; i < edges.size(); ++i) {
+            l[5 * i] = edges[i];
+            r[5 * i + 2] = edges[i];
+            r[5 * i + 3] = -edges[i];
+        }
+        std::vector<double> lr(2 * l.size());
+        for (size_t i = 0; i < l.size(); ++i) lr[2 * i] = l[i], lr[2 * i + 1] = r[i];
+        Block stereo, left, right;
+        const WAVEFORMATEX f2 = FloatFormat(2, 64), f1 = FloatFormat(1, 64);
+        ASSERT_EQ(stereo->SetFormat(&f2, &p, TRUE), S_OK);
+        ASSERT_EQ(left->SetFormat(&f1, &p, TRUE), S_OK);
+        ASSERT_EQ(right->SetFormat(&f1, &p, TRUE), S_OK);
+        ULONG out = 0;
+        ASSERT_EQ(stereo->ProcessDouble(lr.data(), 600, &out, 0), S_OK);
+        ASSERT_EQ(left->ProcessDouble(l.data(), 600, &out, 0), S_OK);
+        ASSERT_EQ(right->ProcessDouble(r.data(), 600, &out, 0), S_OK);
+        for (size_t i = 0; i < l.size(); ++i) {
+            ASSERT_EQ(std::signbit(lr[2 * i]), std::signbit(l[i])) << "left " << i;
+            ASSERT_EQ(lr[2 * i], l[i]) << "left " << i;
+            ASSERT_EQ(std::signbit(lr[2 * i + 1]), std::signbit(r[i])) << "right " << i;
+            ASSERT_EQ(lr[2 * i + 1], r[i]) << "right " << i;
         }
     }
 }
