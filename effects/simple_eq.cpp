@@ -70,6 +70,8 @@ constexpr double kMemoryFloor = 1.0 / 4294967296.0;
 constexpr double kProcessedMix = 1.0;
 constexpr double kDryMix = 0.0;
 
+constexpr ULONG kEqChunk = 64;  // frames per run of the two passes
+
 double ClampFrequency(double f) { return f < kMinFrequency ? kMinFrequency : (f > kMaxFrequency ? kMaxFrequency : f); }
 int32_t ClampGain(int32_t g) { return g < -kMaxGainTenths ? -kMaxGainTenths : (g > kMaxGainTenths ? kMaxGainTenths : g); }
 double Pow10(double exponent) { return std::pow(10.0, exponent); }
@@ -246,24 +248,37 @@ void RunChannels(T* p, ULONG frames, WORD stride, EqMid* mid, EqShelves* shelves
     V b1 = Join<V>(shL.bassB.s1, shR.bassB.s1), b2 = Join<V>(shL.bassB.s2, shR.bassB.s2);
     V c1 = Join<V>(shL.trebleC.s1, shR.trebleC.s1), c2 = Join<V>(shL.trebleC.s2, shR.trebleC.s2);
     V d1 = Join<V>(shL.trebleD.s1, shR.trebleD.s1), d2 = Join<V>(shL.trebleD.s2, shR.trebleD.s2);
-    for (ULONG i = 0; i < frames; ++i, p += stride) {
-        const V x = Load<V>(p);
-        V y = x;
-        if (kMid) {
-            const V w = mb0 * y + ma1 * m1 - ma2 * m2;
-            y = y + mk * (w - m1);  // the unflushed value feeds the output
-            m2 = m1;
-            m1 = FlushTiny(w, kMemoryFloor);
+    // Two passes over short runs of frames: mid and bass, then treble and the output. The bands of
+    // one frame form a single long chain of dependent operations; cut in two, each pass keeps
+    // several frames in flight at once, which about halves the time. Every frame still meets the
+    // same operations in the same order.
+    V ys[kEqChunk];
+    for (ULONG done = 0; done < frames;) {
+        const ULONG n = frames - done < kEqChunk ? frames - done : kEqChunk;
+        T* q = p;
+        for (ULONG i = 0; i < n; ++i, q += stride) {
+            V y = Load<V>(q);
+            if (kMid) {
+                const V w = mb0 * y + ma1 * m1 - ma2 * m2;
+                y = y + mk * (w - m1);  // the unflushed value feeds the output
+                m2 = m1;
+                m1 = FlushTiny(w, kMemoryFloor);
+            }
+            if (kBass != kShelfOff) {
+                y = BassStep<kBass>(y, bass, a1, a2);
+                y = BassStep<kBass>(y, bass, b1, b2);
+            }
+            ys[i] = y;
         }
-        if (kBass != kShelfOff) {
-            y = BassStep<kBass>(y, bass, a1, a2);
-            y = BassStep<kBass>(y, bass, b1, b2);
+        for (ULONG i = 0; i < n; ++i, p += stride) {
+            V y = ys[i];
+            if (kTreble) {
+                y = TrebleStep(y, treble, c1, c2);
+                y = TrebleStep(y, treble, d1, d2);
+            }
+            Store(p, y * processedMix + Load<V>(p) * dryMix);
         }
-        if (kTreble) {
-            y = TrebleStep(y, treble, c1, c2);
-            y = TrebleStep(y, treble, d1, d2);
-        }
-        Store(p, y * processedMix + x * dryMix);
+        done += n;
     }
     Split(m1, midL.s1, midR.s1);
     Split(m2, midL.s2, midR.s2);
