@@ -8,8 +8,8 @@
 class CMediaType : public AM_MEDIA_TYPE {
 public:
     CMediaType();
-    // A deep copy; on allocation failure the copy has no format block (IsValid() stays true only
-    // for the major type) and Set() reports E_OUTOFMEMORY instead.
+    // A deep copy; when the format block cannot be copied the copy is empty (use Set() to learn
+    // of the failure).
     CMediaType(const CMediaType& other);
     ~CMediaType();
     CMediaType& operator=(const CMediaType& other);
