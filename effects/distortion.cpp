@@ -126,7 +126,11 @@ inline double Limit(double o, double last, double limit) {
 }
 inline Lanes Limit(Lanes o, Lanes last, Lanes limit) {
     const Lanes step = o - last;
-    return Select(_mm_cmpgt_pd(step, limit), last + limit, Select(_mm_cmplt_pd(step, Negate(limit)), last - limit, o));
+    const Lanes up = _mm_cmpgt_pd(step, limit), down = _mm_cmplt_pd(step, Negate(limit));
+    // Mostly neither lane is limited. Branching on that, rather than always selecting, keeps the
+    // output free of a dependency on the last one, so successive frames overlap.
+    if (_mm_movemask_pd(_mm_or_pd(up, down)) == 0) return o;
+    return Select(up, last + limit, Select(down, last - limit, o));
 }
 
 class CTwAudioDistortion : public CTwAudioBlock<CTwAudioDistortion, ITwAudioDistortion> {
