@@ -5,6 +5,7 @@
 #include "server/class_factory.h"
 
 #ifdef TW_SERVER_WITH_EDITOR
+#include "editor/brio_fx_prop_page.h"
 #include "editor/controls.h"
 #endif
 
@@ -16,6 +17,9 @@
 
 const CFactoryTemplate g_Templates[] = {
     {kTwBrioFxName, &CLSID_TwBrioFx, CTwBrioFx::CreateInstance, nullptr, &kTwBrioFxSetup},
+#ifdef TW_SERVER_WITH_EDITOR
+    {TW_W("Orvo BRIO FX Property Page"), &CLSID_TwBrioFxPropPage, CreateBrioFxPropPage, nullptr, nullptr},
+#endif
 };
 const int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 

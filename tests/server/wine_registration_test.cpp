@@ -51,6 +51,10 @@ TEST(WineRegistration, Regsvr32WritesTheClassKeyAndRemovesItWhole) {
     EXPECT_EQ(ReadString(key + L"\\InProcServer32", L"ThreadingModel"), L"Both");
     EXPECT_EQ(ReadString(key, L"Merit"), L"<missing>");  // nothing for the filter mapper
     EXPECT_FALSE(KeyExists(key + L"\\Pins"));
+    const std::wstring page = ClsidKey(CLSID_TwBrioFxPropPage);
+    EXPECT_EQ(ReadString(page, nullptr), L"Orvo BRIO FX Property Page");
+    EXPECT_TRUE(SamePath(ReadString(page + L"\\InProcServer32", nullptr), DllPath()));
+    EXPECT_EQ(ReadString(page + L"\\InProcServer32", L"ThreadingModel"), L"Both");
 
     // Another program's keys beneath ours go on unregistration, and a second one is harmless.
     HKEY foreign = nullptr;
@@ -60,6 +64,7 @@ TEST(WineRegistration, Regsvr32WritesTheClassKeyAndRemovesItWhole) {
     RegCloseKey(foreign);
     ASSERT_EQ(RunRegsvr32(L"/u"), 0u);
     EXPECT_FALSE(KeyExists(key));
+    EXPECT_FALSE(KeyExists(page));
     EXPECT_EQ(RunRegsvr32(L"/u"), 0u);
 }
 
