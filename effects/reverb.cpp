@@ -105,9 +105,10 @@ struct Comb {
     double delayMs;  // kept for retuning
 };
 
-// The running state of one comb inside a loop: where it reads and writes, its damping state, gain.
-// Pairs of combs run in the two lanes of a register: each lane makes the same double operations
-// as one comb alone, and the sums still take the comb outputs one by one in comb order.
+// One comb sample at its slot: read the output, damp it into m, write back input plus feedback.
+// CombPairStep does the same for two combs in the two lanes of a register, each lane with the
+// operations of one comb alone; it returns both outputs, which the caller still adds to its sums
+// one by one in comb order.
 inline void CombStep(double* slot, double in, double& m, double gain, double a, double b) {
     const double o = *slot;
     m = tw::FlushTiny(a * m + b * o, kDampFloor);

@@ -2,7 +2,8 @@
 // baseline on both targets. GCC treats __m128d as a vector of two doubles, so + - * / act lane by
 // lane: each lane performs the same IEEE double operations, in the same order, as the one-channel
 // code, and a stereo buffer yields exactly the bits of two one-channel passes. Kernels written as
-// templates over V (double or Lanes) serve both paths from one text.
+// templates over V (double or Lanes) serve both paths from one text. The reverb pairs its combs
+// in lanes the same way.
 #pragma once
 
 #include <emmintrin.h>
