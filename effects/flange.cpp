@@ -151,18 +151,32 @@ public:
         dryGain_ = p.dryGain;
         wetGain_ = p.wetGain;
         if (reset) {
+            // A reset arrives on the streaming thread (discontinuities, type changes): lines of the
+            // size already held are cleared in place; only a new size allocates.
             const size_t lineBytes = static_cast<size_t>(lineLength_) * channels() * sizeof(double);
             for (Voice& v : voice_) {
-                tw::ZeroFree(v.line);
-                v.line = static_cast<double*>(tw::ZeroAlloc(lineBytes));
-                if (!v.line) return E_OUTOFMEMORY;
+                if (v.line && lineBytes_ == lineBytes) {
+                    std::memset(v.line, 0, lineBytes);
+                } else {
+                    tw::ZeroFree(v.line);
+                    v.line = static_cast<double*>(tw::ZeroAlloc(lineBytes));
+                }
                 v.write = 0;
                 v.n = 0;
             }
-            tw::ZeroFree(a1_);
-            tw::ZeroFree(a2_);
-            a1_ = static_cast<double*>(tw::ZeroAlloc(kSweepTableSize * sizeof(double)));
-            a2_ = static_cast<double*>(tw::ZeroAlloc(kSweepTableSize * sizeof(double)));
+            lineBytes_ = lineBytes;
+            for (const Voice& v : voice_)
+                if (!v.line) lineBytes_ = 0;
+            if (!lineBytes_) return E_OUTOFMEMORY;
+            if (a1_ && a2_) {
+                std::memset(a1_, 0, kSweepTableSize * sizeof(double));
+                std::memset(a2_, 0, kSweepTableSize * sizeof(double));
+            } else {
+                tw::ZeroFree(a1_);
+                tw::ZeroFree(a2_);
+                a1_ = static_cast<double*>(tw::ZeroAlloc(kSweepTableSize * sizeof(double)));
+                a2_ = static_cast<double*>(tw::ZeroAlloc(kSweepTableSize * sizeof(double)));
+            }
             if (!a1_ || !a2_) return E_OUTOFMEMORY;
             std::memset(s1_, 0, sizeof(s1_));
             std::memset(s2_, 0, sizeof(s2_));
@@ -324,6 +338,7 @@ private:
 
     Voice voice_[kVoices] = {};
     int lineLength_ = 0;  // L, frames
+    size_t lineBytes_ = 0;  // the size of each voice's line as allocated
     int32_t type_ = kTypeFlange;
     double dryGain_ = 0.0, wetGain_ = 0.0;
     // Delay-line design: delays in samples, gains as factors.

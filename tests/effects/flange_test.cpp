@@ -697,3 +697,56 @@ TEST(FlangeBlock, TinyValuesFlushWhereNamed) {
         else EXPECT_GT(Peak(out, 1, out.size()), 0.0);
     }
 }
+
+// A reset reaches the block on the streaming thread; with the format unchanged it clears the lines
+// in place instead of allocating, and sounds like a fresh block.
+TEST(FlangeReset, SameFormatResetAllocatesNothingAndStartsFromSilence) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    f.nChannels = 2;
+    f.nSamplesPerSec = 44100;
+    f.wBitsPerSample = 64;
+    f.nBlockAlign = 16;
+    f.nAvgBytesPerSec = 44100 * 16;
+    FlangeParams p{};
+    p.cbSize = sizeof(p);
+    p.dryGain = 0.5;
+    p.wetGain = 0.5;
+    p.lfoType = 0;
+    p.rateMilliHz = 500;
+    p.depthPercent = 50;
+    p.spare = 23;
+    ITwAudioFlange* used = nullptr;
+    ITwAudioFlange* fresh = nullptr;
+    ASSERT_EQ(CreateAudioFlange(&used), S_OK);
+    ASSERT_EQ(CreateAudioFlange(&fresh), S_OK);
+    ASSERT_EQ(used->SetFormat(&f, &p, TRUE), S_OK);
+    ASSERT_EQ(fresh->SetFormat(&f, &p, TRUE), S_OK);
+    std::vector<double> noise(2 * 3000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = std::sin(0.37 * static_cast<double>(i * i % 977));
+    ULONG out = 0;
+    ASSERT_EQ(used->ProcessDouble(noise.data(), 3000, &out, 0), S_OK);  // the lines now hold sound
+
+    static int allocations;
+    allocations = 0;
+    tw::SetZeroAllocHook([](size_t) {
+        ++allocations;
+        return false;
+    });
+    for (int type : {0, 2, 0}) {  // same-type reset, and type changes, which force one
+        p.lfoType = type;
+        EXPECT_EQ(used->SetFormat(&f, &p, TRUE), S_OK) << type;
+    }
+    tw::SetZeroAllocHook(nullptr);
+    EXPECT_EQ(allocations, 0);
+    ASSERT_EQ(fresh->SetFormat(&f, &p, TRUE), S_OK);
+
+    std::vector<double> a(2 * 2000), b;
+    for (size_t i = 0; i < a.size(); ++i) a[i] = std::cos(0.011 * static_cast<double>(i));
+    b = a;
+    ASSERT_EQ(used->ProcessDouble(a.data(), 2000, &out, 0), S_OK);
+    ASSERT_EQ(fresh->ProcessDouble(b.data(), 2000, &out, 0), S_OK);
+    EXPECT_EQ(a, b);
+    used->Release();
+    fresh->Release();
+}
