@@ -326,46 +326,31 @@ int SaveSettings(const std::string& path, IPersistStream* persist, std::string* 
 }
 
 // Peak and clipped samples of the output, full scale 1.0.
-void Measure(const AudioData& out, RenderStats* stats) {
-    const size_t n = static_cast<size_t>(out.frameCount()) * out.info.channels;
+template <class T>
+void MeasureSamples(const uint8_t* bytes, size_t n, double scale, double offset, T minCode, T maxCode, bool isFloat,
+                    RenderStats* stats) {
+    const T* s = reinterpret_cast<const T*>(bytes);
     double peak = 0;
     int64_t clipped = 0;
     for (size_t i = 0; i < n; ++i) {
-        double v = 0;
-        bool clip = false;
-        switch (out.info.feed) {
-        case FeedFormat::Pcm8: v = (out.bytes[i] - 128) / 128.0; clip = out.bytes[i] == 0 || out.bytes[i] == 255; break;
-        case FeedFormat::Pcm16: {
-            int16_t s;
-            std::memcpy(&s, &out.bytes[i * 2], 2);
-            v = s / 32768.0;
-            clip = s == INT16_MIN || s == INT16_MAX;
-            break;
-        }
-        case FeedFormat::Pcm32: {
-            int32_t s;
-            std::memcpy(&s, &out.bytes[i * 4], 4);
-            v = s / 2147483648.0;
-            clip = s == INT32_MIN || s == INT32_MAX;
-            break;
-        }
-        case FeedFormat::Float32: {
-            float s;
-            std::memcpy(&s, &out.bytes[i * 4], 4);
-            v = s;
-            clip = !(std::fabs(v) < 1.0);
-            break;
-        }
-        case FeedFormat::Float64:
-            std::memcpy(&v, &out.bytes[i * 8], 8);
-            clip = !(std::fabs(v) < 1.0);
-            break;
-        }
-        if (std::fabs(v) > peak) peak = std::fabs(v);
-        clipped += clip;
+        const double v = std::fabs((static_cast<double>(s[i]) - offset) * scale);
+        peak = v > peak ? v : peak;
+        clipped += isFloat ? !(v < 1.0) : (s[i] == minCode || s[i] == maxCode);
     }
     stats->peak = peak;
     stats->clipped = clipped;
+}
+
+void Measure(const AudioData& out, RenderStats* stats) {
+    const size_t n = static_cast<size_t>(out.frameCount()) * out.info.channels;
+    const uint8_t* b = out.bytes.data();
+    switch (out.info.feed) {
+    case FeedFormat::Pcm8: MeasureSamples<uint8_t>(b, n, 1 / 128.0, 128, 0, 255, false, stats); break;
+    case FeedFormat::Pcm16: MeasureSamples<int16_t>(b, n, 1 / 32768.0, 0, INT16_MIN, INT16_MAX, false, stats); break;
+    case FeedFormat::Pcm32: MeasureSamples<int32_t>(b, n, 1 / 2147483648.0, 0, INT32_MIN, INT32_MAX, false, stats); break;
+    case FeedFormat::Float32: MeasureSamples<float>(b, n, 1, 0, 0, 0, true, stats); break;
+    case FeedFormat::Float64: MeasureSamples<double>(b, n, 1, 0, 0, 0, true, stats); break;
+    }
 }
 
 // The drain's last buffer carries silence after the end of the tails: the output ends at its last

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using namespace tw;
 
@@ -101,4 +102,30 @@ TEST(SampleConvert, GainMultipliesAfterScalingInAndBeforeScalingOut) {
     EXPECT_EQ(c.workingBytes, sizeof(double));
     EXPECT_FALSE(ConvertersForPcm(24, &c));
     EXPECT_EQ(c.toWorking, nullptr);
+}
+
+// The vector paths of the 16-bit converters agree with the scalar rule at every code and at the
+// awkward inputs, in every position of a four-sample step.
+TEST(SampleConvert, Pcm16PathsAgreeWithTheScalarRule) {
+    std::vector<int16_t> codes;
+    for (int v = -32768; v <= 32767; ++v) codes.push_back(static_cast<int16_t>(v));
+    std::vector<float> f(codes.size());
+    Pcm16ToFloat(codes.data(), f.data(), codes.size(), 1.0f);
+    for (size_t i = 0; i < codes.size(); ++i) ASSERT_EQ(f[i], static_cast<float>(codes[i] / 32768.0)) << i;
+    std::vector<int16_t> back(codes.size());
+    FloatToPcm16(f.data(), back.data(), f.size(), 1.0f);
+    EXPECT_EQ(back, codes);
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> edge = {nan, inf, -inf, 1.0f, -1.0f, 1e30f, -1e30f, 0.5f / 32768.0f,
+                                     1.5f / 32768.0f, -2.5f / 32768.0f, 32767.5f / 32768.0f, -0.0f, 3e-40f};
+    const std::vector<int16_t> expect = {-32768, 32767, -32768, 32767, -32768, 32767, -32768, 0, 2, -2, 32767, 0, 0};
+    for (size_t shift = 0; shift < 4; ++shift) {
+        std::vector<float> in(shift, 0.0f);
+        in.insert(in.end(), edge.begin(), edge.end());
+        std::vector<int16_t> out(in.size());
+        FloatToPcm16(in.data(), out.data(), in.size(), 1.0f);
+        for (size_t i = 0; i < edge.size(); ++i) EXPECT_EQ(out[shift + i], expect[i]) << "shift " << shift << " item " << i;
+    }
 }
