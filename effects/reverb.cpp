@@ -244,6 +244,72 @@ void RunSides(Comb* const* combs, const double* __restrict y, const double* __re
     tw::Split(m1, combs[2]->damp, combs[3]->damp);
 }
 
+// The whole stereo bank in one pass: the 2P (+1) shared combs, then the four side combs of
+// RunSides, so the damping recursions of all of them interleave instead of running as two
+// latency-bound passes. Each sum sees the same additions in the same order as RunBank from a zero
+// sum followed by RunSides. source() yields the next smoothed input sample: forming it here lets
+// its recursion overlap the combs' instead of running as a pass of its own.
+template <int P, bool kOdd, class Source>
+void RunStereoBank(Comb* const* shared, Comb* const* sideCombs, Source& source, double* __restrict sums, ULONG n,
+                   double a, double b) {
+    constexpr int S = 2 * P + (kOdd ? 1 : 0);
+    constexpr int K = S + 4;
+    double* line[K];
+    ULONG length[K], pos[K];
+    Comb* combs[K];
+    for (int k = 0; k < S; ++k) combs[k] = shared[k];
+    for (int k = 0; k < 4; ++k) combs[S + k] = sideCombs[k];
+    for (int k = 0; k < K; ++k) {
+        line[k] = combs[k]->line;
+        length[k] = combs[k]->length;
+        pos[k] = combs[k]->pos;
+    }
+    tw::Lanes m[P + 2], gain[P + 2];
+    for (int j = 0; j < P; ++j) {
+        m[j] = tw::MakeLanes(combs[2 * j]->damp, combs[2 * j + 1]->damp);
+        gain[j] = tw::MakeLanes(combs[2 * j]->gain, combs[2 * j + 1]->gain);
+    }
+    for (int j = 0; j < 2; ++j) {
+        m[P + j] = tw::MakeLanes(combs[S + 2 * j]->damp, combs[S + 2 * j + 1]->damp);
+        gain[P + j] = tw::MakeLanes(combs[S + 2 * j]->gain, combs[S + 2 * j + 1]->gain);
+    }
+    double mOdd = kOdd ? combs[S - 1]->damp : 0.0;
+    const double gainOdd = kOdd ? combs[S - 1]->gain : 0.0;
+    const tw::Lanes aa = tw::Splat<tw::Lanes>(a), bb = tw::Splat<tw::Lanes>(b);
+    Source src = source;  // a local copy keeps its state in registers
+    for (ULONG done = 0; done < n;) {
+        double* p[K];
+        const ULONG run = CombRun<K>(n - done, line, length, pos, p);
+        double* __restrict to = sums + 2 * size_t{done};
+        for (ULONG i = 0; i < run; ++i) {
+            double s = 0.0;
+            const double in = src();
+            const tw::Lanes yy = tw::Splat<tw::Lanes>(in);
+#pragma GCC unroll 4
+            for (int j = 0; j < P; ++j) {
+                const tw::Lanes o = CombPairStep(p[2 * j] + i, p[2 * j + 1] + i, yy, m[j], gain[j], aa, bb);
+                s += tw::Left(o);
+                s += tw::Right(o);
+            }
+            if (kOdd) {
+                s += p[S - 1][i];
+                CombStep(p[S - 1] + i, in, mOdd, gainOdd, a, b);
+            }
+            tw::Lanes sides = tw::Splat<tw::Lanes>(s);
+            sides += CombPairStep(p[S] + i, p[S + 1] + i, yy, m[P], gain[P], aa, bb);
+            sides += CombPairStep(p[S + 2] + i, p[S + 3] + i, yy, m[P + 1], gain[P + 1], aa, bb);
+            tw::StoreFrame(to + 2 * size_t{i}, sides);
+        }
+        done += run;
+        AdvanceCombs<K>(run, length, pos);
+    }
+    source = src;
+    for (int k = 0; k < K; ++k) combs[k]->pos = pos[k];
+    for (int j = 0; j < P; ++j) tw::Split(m[j], combs[2 * j]->damp, combs[2 * j + 1]->damp);
+    for (int j = 0; j < 2; ++j) tw::Split(m[P + j], combs[S + 2 * j]->damp, combs[S + 2 * j + 1]->damp);
+    if (kOdd) combs[S - 1]->damp = mOdd;
+}
+
 // Pre-delay ring of `length` frames (one double, or left and right side by side for V Lanes), in
 // place over n frames: write at the position, advance, read the value now under it (P - 1 frames
 // old). A one-frame ring passes the signal straight through. Returns the new position.
@@ -453,18 +519,21 @@ private:
         return S_OK;
     }
 
-    // Input lowpass (on the average of L and R in stereo), then the optional low cut, into y[].
+    // Input lowpass (on the average of L and R in stereo), then the optional low cut, one frame
+    // per call.
     template <bool kStereo, bool kLowCut, class T>
-    void SmoothInput(const T* x, WORD stride, ULONG n, double* __restrict y) {
-        const double a = a_, b = b_;
-        const double k = lowCut_.k, f1 = lowCut_.f1, g2 = lowCut_.g2;
-        double s = s_, l1 = l1_, l2 = l2_;
-        for (ULONG i = 0; i < n; ++i, x += stride) {
+    struct Smoother {
+        double a, b, k, f1, g2;
+        double s, l1, l2;
+        const T* x;
+        WORD stride;
+        double operator()() {
             double v;
             if constexpr (kStereo)
                 v = b * (static_cast<double>(x[0]) + static_cast<double>(x[1])) * 0.5 + a * s;
             else
                 v = b * static_cast<double>(x[0]) + a * s;
+            x += stride;
             v = tw::FlushTiny(v, kInputFloor);
             s = v;
             if constexpr (kLowCut) {
@@ -473,11 +542,18 @@ private:
                 l1 = l;
                 v -= static_cast<double>(static_cast<float>(l));  // the low cut subtracts at single precision
             }
-            y[i] = v;
+            return v;
         }
-        s_ = s;
-        l1_ = l1;
-        l2_ = l2;
+    };
+
+    // The same into y[].
+    template <bool kStereo, bool kLowCut, class T>
+    void SmoothInput(const T* x, WORD stride, ULONG n, double* __restrict y) {
+        Smoother<kStereo, kLowCut, T> src{a_, b_, lowCut_.k, lowCut_.f1, lowCut_.g2, s_, l1_, l2_, x, stride};
+        for (ULONG i = 0; i < n; ++i) y[i] = src();
+        s_ = src.s;
+        l1_ = src.l1;
+        l2_ = src.l2;
     }
 
     template <bool kLowCut, class T>
@@ -536,11 +612,20 @@ private:
         for (ULONG done = 0; done < frames;) {
             const ULONG n = std::min(frames - done, kChunkFrames);
             T* x = buffer + static_cast<size_t>(done) * stride;
-            SmoothInput<true, kLowCut>(x, stride, n, y);
             // Combs 2 .. N-1 are shared; combs 0 and 1 finish the left sum, the right combs the right.
-            std::fill(shared, shared + n, 0.0);
-            RunBank(bank_ + 2, combCount_ - 2, y, shared, n, a_, b_);
-            RunSides(sides_, y, shared, sums, n, a_, b_);
+            if (combCount_ == 10 || combCount_ == 9) {
+                Smoother<true, kLowCut, T> source{a_, b_, lowCut_.k, lowCut_.f1, lowCut_.g2, s_, l1_, l2_, x, stride};
+                if (combCount_ == 10) RunStereoBank<4, false>(bank_ + 2, sides_, source, sums, n, a_, b_);
+                else RunStereoBank<3, true>(bank_ + 2, sides_, source, sums, n, a_, b_);
+                s_ = source.s;
+                l1_ = source.l1;
+                l2_ = source.l2;
+            } else {
+                SmoothInput<true, kLowCut>(x, stride, n, y);
+                std::fill(shared, shared + n, 0.0);
+                RunBank(bank_ + 2, combCount_ - 2, y, shared, n, a_, b_);
+                RunSides(sides_, y, shared, sums, n, a_, b_);
+            }
             delayPos_ = PreDelay<Lanes>(delay_, delayLength_, delayPos_, sums, n);
 
             // Every tap adds the left and right input of one past frame, so the reflection ring keeps

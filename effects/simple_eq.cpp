@@ -70,7 +70,8 @@ constexpr double kMemoryFloor = 1.0 / 4294967296.0;
 constexpr double kProcessedMix = 1.0;
 constexpr double kDryMix = 0.0;
 
-constexpr ULONG kEqChunk = 64;  // frames per run of the two passes
+constexpr ULONG kEqChunk = 64;  // frames per run of the two halves
+constexpr ULONG kEqLag = 4;     // frames the second half trails the first: about one frame's first-half latency
 
 double ClampFrequency(double f) { return f < kMinFrequency ? kMinFrequency : (f > kMaxFrequency ? kMaxFrequency : f); }
 int32_t ClampGain(int32_t g) { return g < -kMaxGainTenths ? -kMaxGainTenths : (g > kMaxGainTenths ? kMaxGainTenths : g); }
@@ -248,14 +249,24 @@ void RunChannels(T* p, ULONG frames, WORD stride, EqMid* mid, EqShelves* shelves
     V b1 = Join<V>(shL.bassB.s1, shR.bassB.s1), b2 = Join<V>(shL.bassB.s2, shR.bassB.s2);
     V c1 = Join<V>(shL.trebleC.s1, shR.trebleC.s1), c2 = Join<V>(shL.trebleC.s2, shR.trebleC.s2);
     V d1 = Join<V>(shL.trebleD.s1, shR.trebleD.s1), d2 = Join<V>(shL.trebleD.s2, shR.trebleD.s2);
-    // Two passes over short runs of frames: mid and bass, then treble and the output. The bands of
-    // one frame form a single long chain of dependent operations; cut in two, each pass keeps
-    // several frames in flight at once, which about halves the time. Every frame still meets the
-    // same operations in the same order.
+    // Two halves over short runs of frames: mid and bass, then treble and the output. The bands of
+    // one frame form a single long chain of dependent operations; cut in two, with the second half
+    // trailing the first by kEqLag frames in the same loop, the two halves' recursions run side by
+    // side. Every frame still meets the same operations in the same order, and the second half
+    // overwrites only frames the first has already read.
     V ys[kEqChunk];
+    T* q = p;
+    auto second = [&](ULONG i) {
+        V y = ys[i];
+        if (kTreble) {
+            y = TrebleStep(y, treble, c1, c2);
+            y = TrebleStep(y, treble, d1, d2);
+        }
+        T* out = p + static_cast<size_t>(i) * stride;
+        Store(out, y * processedMix + Load<V>(out) * dryMix);
+    };
     for (ULONG done = 0; done < frames;) {
         const ULONG n = frames - done < kEqChunk ? frames - done : kEqChunk;
-        T* q = p;
         for (ULONG i = 0; i < n; ++i, q += stride) {
             V y = Load<V>(q);
             if (kMid) {
@@ -269,15 +280,10 @@ void RunChannels(T* p, ULONG frames, WORD stride, EqMid* mid, EqShelves* shelves
                 y = BassStep<kBass>(y, bass, b1, b2);
             }
             ys[i] = y;
+            if (i >= kEqLag) second(i - kEqLag);
         }
-        for (ULONG i = 0; i < n; ++i, p += stride) {
-            V y = ys[i];
-            if (kTreble) {
-                y = TrebleStep(y, treble, c1, c2);
-                y = TrebleStep(y, treble, d1, d2);
-            }
-            Store(p, y * processedMix + Load<V>(p) * dryMix);
-        }
+        for (ULONG i = n > kEqLag ? n - kEqLag : 0; i < n; ++i) second(i);
+        p += static_cast<size_t>(n) * stride;
         done += n;
     }
     Split(m1, midL.s1, midR.s1);
