@@ -153,6 +153,7 @@ bool ReadAudio(const std::string& path, AudioData* data, std::string* error) {
     const AudioInfo& info = data->info;
     const size_t ch = static_cast<size_t>(info.channels);
     data->bytes.clear();
+    if (info.frames > 0) data->bytes.reserve(static_cast<size_t>(info.frames + kChunkFrames) * data->frameBytes());
     std::vector<int16_t> shorts;
     for (;;) {
         const size_t old = data->bytes.size();
