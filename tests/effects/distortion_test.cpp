@@ -4,6 +4,8 @@
 
 #include "effects/block_base.h"
 
+#include "tests/support/alloc_counter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -282,13 +284,6 @@ TEST(Distortion, ClampsTheRecordAndRejectsAWrongSize) {
     EXPECT_EQ(b->ProcessFloat(s, 1, &out, 0), S_OK);
 }
 
-namespace {
-int g_allocations = 0;
-bool CountAllocation(size_t) {
-    ++g_allocations;
-    return true;
-}
-}  // namespace
 
 TEST(Distortion, ProcessEntriesAllocateNothing) {
     Block b;
@@ -297,15 +292,18 @@ TEST(Distortion, ProcessEntriesAllocateNothing) {
     ASSERT_EQ(b->SetFormat(&fmt, &p, TRUE), S_OK);
     std::vector<float> f(16 * 4096, 0.25f);
     std::vector<double> d(16 * 4096, -0.25);
-    g_allocations = 0;
-    tw::SetZeroAllocHook(&CountAllocation);
     ULONG out = 0;
-    const HRESULT hf = b->ProcessFloat(f.data(), 4096, &out, 0);
-    const HRESULT hd = b->ProcessDouble(d.data(), 4096, &out, 0);
-    tw::SetZeroAllocHook(nullptr);
+    HRESULT hf, hd;
+    int allocations;
+    {
+        testing_support::AllocationCounter counter;
+        hf = b->ProcessFloat(f.data(), 4096, &out, 0);
+        hd = b->ProcessDouble(d.data(), 4096, &out, 0);
+        allocations = counter.count();
+    }
     EXPECT_EQ(hf, S_OK);
     EXPECT_EQ(hd, S_OK);
-    EXPECT_EQ(g_allocations, 0);
+    EXPECT_EQ(allocations, 0);
     EXPECT_NE(f[0], 0.25f);
 }
 

@@ -4,6 +4,8 @@
 
 #include "effects/block_base.h"
 
+#include "tests/support/alloc_counter.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -393,13 +395,6 @@ TEST(SimpleEq, TinyMemoriesFlushToZero) {
     }
 }
 
-namespace {
-int g_allocations = 0;
-bool CountAllocation(size_t) {
-    ++g_allocations;
-    return true;
-}
-}  // namespace
 
 TEST(SimpleEq, ProcessEntriesAllocateNothing) {
     Block b;
@@ -408,15 +403,18 @@ TEST(SimpleEq, ProcessEntriesAllocateNothing) {
     ASSERT_EQ(b->SetFormat(&fmt, &p, TRUE), S_OK);
     std::vector<float> f(16 * 4096, 0.25f);
     std::vector<double> d(16 * 4096, -0.25);
-    g_allocations = 0;
-    tw::SetZeroAllocHook(&CountAllocation);
     ULONG out = 0;
-    const HRESULT hf = b->ProcessFloat(f.data(), 4096, &out, 0);
-    const HRESULT hd = b->ProcessDouble(d.data(), 4096, &out, 0);
-    tw::SetZeroAllocHook(nullptr);
+    HRESULT hf, hd;
+    int allocations;
+    {
+        testing_support::AllocationCounter counter;
+        hf = b->ProcessFloat(f.data(), 4096, &out, 0);
+        hd = b->ProcessDouble(d.data(), 4096, &out, 0);
+        allocations = counter.count();
+    }
     EXPECT_EQ(hf, S_OK);
     EXPECT_EQ(hd, S_OK);
-    EXPECT_EQ(g_allocations, 0);
+    EXPECT_EQ(allocations, 0);
     EXPECT_NE(f[0], 0.25f);
 }
 

@@ -4,6 +4,8 @@
 #include "filter/transform.h"
 #include "tests/filter/test_support.h"
 
+#include "tests/support/alloc_counter.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,12 +17,6 @@ using testing_support::CountingOuter;
 using testing_support::MakeFormat;
 
 namespace {
-
-std::atomic<int> g_allocations{0};
-bool CountAllocation(size_t) {
-    ++g_allocations;
-    return true;
-}
 
 // Far longer than any preset's tail (the longest, two delay seconds and a two-second room).
 constexpr ULONG kDrainLimitFrames = 30 * 44100;
@@ -91,17 +87,19 @@ TEST(ChainDrain, SteadyProcessingAllocatesNothing) {
     ULONG n = 1024;
     ASSERT_EQ(S_OK, fx.ProcessPcm(kChainFirst, pcm.data(), &n, FALSE));
 
-    g_allocations = 0;
-    tw::SetZeroAllocHook(CountAllocation);
-    for (int i = 0; i < 50; ++i) {
-        n = 1024;
-        fx.ProcessPcm(kChainNormal, pcm.data(), &n, FALSE);
-        fx.SetDistSlew(i);   // edits reach the blocks without allocating
-        fx.SetDelayMix(i * 10);
-        fx.SetReverbMix(i * 10);
-        fx.SetEqBass(i);
+    int allocations;
+    {
+        testing_support::AllocationCounter counter;
+        for (int i = 0; i < 50; ++i) {
+            n = 1024;
+            fx.ProcessPcm(kChainNormal, pcm.data(), &n, FALSE);
+            fx.SetDistSlew(i);   // edits reach the blocks without allocating
+            fx.SetDelayMix(i * 10);
+            fx.SetReverbMix(i * 10);
+            fx.SetEqBass(i);
+        }
+        allocations = counter.count();
     }
-    tw::SetZeroAllocHook(nullptr);
-    EXPECT_EQ(0, g_allocations.load());
+    EXPECT_EQ(0, allocations);
     fx.StopStreaming();
 }
