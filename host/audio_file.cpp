@@ -1,5 +1,10 @@
 #include "host/audio_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,13 +13,6 @@
 namespace host {
 
 namespace {
-
-struct SndCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFile = std::unique_ptr<SNDFILE, SndCloser>;
-
-constexpr size_t kChunkFrames = 65536;
 
 // Rounds a 32-bit value to a multiple of 2^shift, ties to even, clamped to the narrower range,
 // because libsndfile truncates when it writes a wider int into a narrower file.
@@ -114,13 +112,10 @@ const char* ContainerName(int major) {
     }
 }
 
-bool ProbeAudio(const std::string& path, AudioInfo* info, std::string* error) {
-    SF_INFO sfi{};
-    SndFile f(sf_open(path.c_str(), SFM_READ, &sfi));
-    if (!f) {
-        *error = sf_strerror(nullptr);
-        return false;
-    }
+namespace {
+
+// What the filter would be fed from a file libsndfile opened.
+bool DescribeFeed(const SF_INFO& sfi, AudioInfo* info, std::string* error) {
     if (sfi.channels < 1 || sfi.channels > 2) {
         *error = "has " + std::to_string(sfi.channels) + " channels; the filter takes mono or stereo";
         return false;
@@ -142,115 +137,167 @@ bool ProbeAudio(const std::string& path, AudioInfo* info, std::string* error) {
     return true;
 }
 
-bool ReadAudio(const std::string& path, AudioData* data, std::string* error) {
-    if (!ProbeAudio(path, &data->info, error)) return false;
+}  // namespace
+
+int64_t MemorySource::Read(uint8_t* dst, int64_t frames, std::string*) {
+    const int64_t n = std::min(frames, data_.frameCount() - next_);
+    const size_t fb = data_.frameBytes();
+    std::memcpy(dst, data_.bytes.data() + static_cast<size_t>(next_) * fb, static_cast<size_t>(n) * fb);
+    next_ += n;
+    return n;
+}
+
+bool ProbeAudio(const std::string& path, AudioInfo* info, std::string* error) {
     SF_INFO sfi{};
     SndFile f(sf_open(path.c_str(), SFM_READ, &sfi));
     if (!f) {
         *error = sf_strerror(nullptr);
         return false;
     }
-    const AudioInfo& info = data->info;
-    const size_t ch = static_cast<size_t>(info.channels);
-    data->bytes.clear();
-    if (info.frames > 0) data->bytes.reserve(static_cast<size_t>(info.frames + kChunkFrames) * data->frameBytes());
-    std::vector<int16_t> shorts;
-    for (;;) {
-        const size_t old = data->bytes.size();
-        data->bytes.resize(old + kChunkFrames * data->frameBytes());
-        uint8_t* dst = data->bytes.data() + old;
-        sf_count_t got = 0;
-        switch (info.feed) {
-        case FeedFormat::Pcm8:
-            // libsndfile hands 8-bit data as shorts scaled by 256.
-            shorts.resize(kChunkFrames * ch);
-            got = sf_readf_short(f.get(), shorts.data(), kChunkFrames);
-            for (size_t i = 0; i < static_cast<size_t>(got) * ch; ++i)
-                dst[i] = static_cast<uint8_t>((shorts[i] >> 8) + 128);
-            break;
-        case FeedFormat::Pcm16: got = sf_readf_short(f.get(), reinterpret_cast<short*>(dst), kChunkFrames); break;
-        case FeedFormat::Pcm32: got = sf_readf_int(f.get(), reinterpret_cast<int*>(dst), kChunkFrames); break;
-        case FeedFormat::Float32: got = sf_readf_float(f.get(), reinterpret_cast<float*>(dst), kChunkFrames); break;
-        case FeedFormat::Float64: got = sf_readf_double(f.get(), reinterpret_cast<double*>(dst), kChunkFrames); break;
-        }
-        if (got < 0) got = 0;
-        data->bytes.resize(old + static_cast<size_t>(got) * data->frameBytes());
-        if (got < static_cast<sf_count_t>(kChunkFrames)) break;
-    }
-    if (sf_error(f.get()) != SF_ERR_NO_ERROR) {
-        *error = sf_strerror(f.get());
+    return DescribeFeed(sfi, info, error);
+}
+
+bool AudioReader::Open(const std::string& path, std::string* error) {
+    SF_INFO sfi{};
+    file_.reset(sf_open(path.c_str(), SFM_READ, &sfi));
+    if (!file_) {
+        *error = sf_strerror(nullptr);
         return false;
     }
-    data->info.frames = data->frameCount();
+    path_ = path;
+    return DescribeFeed(sfi, &info_, error);
+}
+
+int64_t AudioReader::Read(uint8_t* dst, int64_t frames, std::string* error) {
+    sf_count_t got = 0;
+    switch (info_.feed) {
+    case FeedFormat::Pcm8: {
+        // libsndfile hands 8-bit data as shorts scaled by 256.
+        const size_t samples = static_cast<size_t>(frames) * info_.channels;
+        if (shorts_.size() < samples) shorts_.resize(samples);
+        got = sf_readf_short(file_.get(), shorts_.data(), frames);
+        for (size_t i = 0; i < static_cast<size_t>(got > 0 ? got : 0) * info_.channels; ++i)
+            dst[i] = static_cast<uint8_t>((shorts_[i] >> 8) + 128);
+        break;
+    }
+    case FeedFormat::Pcm16: got = sf_readf_short(file_.get(), reinterpret_cast<short*>(dst), frames); break;
+    case FeedFormat::Pcm32: got = sf_readf_int(file_.get(), reinterpret_cast<int*>(dst), frames); break;
+    case FeedFormat::Float32: got = sf_readf_float(file_.get(), reinterpret_cast<float*>(dst), frames); break;
+    case FeedFormat::Float64: got = sf_readf_double(file_.get(), reinterpret_cast<double*>(dst), frames); break;
+    }
+    if (got < frames && sf_error(file_.get()) != SF_ERR_NO_ERROR) {
+        *error = path_ + ": " + sf_strerror(file_.get());
+        return -1;
+    }
+    return got > 0 ? got : 0;
+}
+
+AudioWriter::~AudioWriter() {
+    if (file_) {
+        file_.reset();
+        std::remove(temp_.c_str());
+    }
+}
+
+bool AudioWriter::Open(const std::string& path, const AudioInfo& feed, int format, std::string* error) {
+    SF_INFO sfi{};
+    sfi.samplerate = feed.rate;
+    sfi.channels = feed.channels;
+    sfi.format = format;
+    if (!sf_format_check(&sfi)) {
+        *error = path + ": cannot write " + SubformatName(format & SF_FORMAT_SUBMASK) + " in a " +
+                 ContainerName(format & SF_FORMAT_TYPEMASK) + " file";
+        return false;
+    }
+    // The temporary file gets the permissions a newly created file gets.
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    file_.reset(sf_open_fd(fd, SFM_WRITE, &sfi, SF_TRUE));
+    if (!file_) {
+        *error = path + ": " + sf_strerror(nullptr);
+        close(fd);
+        std::remove(temp.c_str());
+        return false;
+    }
+    path_ = path;
+    temp_ = temp;
+    feed_ = feed;
+    sub_ = format & SF_FORMAT_SUBMASK;
+    const bool integerOut = !(sub_ == SF_FORMAT_FLOAT || sub_ == SF_FORMAT_DOUBLE || sub_ == SF_FORMAT_VORBIS ||
+                              sub_ == SF_FORMAT_OPUS);
+    if (integerOut) sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);  // values would wrap otherwise
+    return true;
+}
+
+bool AudioWriter::Write(const uint8_t* src, int64_t frames, std::string* error) {
+    const size_t samples = static_cast<size_t>(frames) * feed_.channels;
+    sf_count_t written = 0;
+    switch (feed_.feed) {
+    case FeedFormat::Pcm8: {
+        if (shorts_.size() < samples) shorts_.resize(samples);
+        for (size_t i = 0; i < samples; ++i) shorts_[i] = static_cast<short>((src[i] - 128) * 256);
+        written = sf_writef_short(file_.get(), shorts_.data(), frames);
+        break;
+    }
+    case FeedFormat::Pcm16: {
+        const auto* s = reinterpret_cast<const short*>(src);
+        if (sub_ == SF_FORMAT_PCM_S8 || sub_ == SF_FORMAT_PCM_U8) {
+            if (shorts_.size() < samples) shorts_.resize(samples);
+            for (size_t i = 0; i < samples; ++i) shorts_[i] = RoundShort(s[i], 8);
+            s = shorts_.data();
+        }
+        written = sf_writef_short(file_.get(), s, frames);
+        break;
+    }
+    case FeedFormat::Pcm32: {
+        const auto* s = reinterpret_cast<const int*>(src);
+        const int shift = sub_ == SF_FORMAT_PCM_24                                ? 8
+                          : sub_ == SF_FORMAT_PCM_16                              ? 16
+                          : sub_ == SF_FORMAT_PCM_S8 || sub_ == SF_FORMAT_PCM_U8 ? 24
+                                                                                  : 0;
+        if (shift) {
+            if (ints_.size() < samples) ints_.resize(samples);
+            for (size_t i = 0; i < samples; ++i) ints_[i] = RoundToStep(s[i], shift);
+            s = ints_.data();
+        }
+        written = sf_writef_int(file_.get(), s, frames);
+        break;
+    }
+    case FeedFormat::Float32: written = sf_writef_float(file_.get(), reinterpret_cast<const float*>(src), frames); break;
+    case FeedFormat::Float64: written = sf_writef_double(file_.get(), reinterpret_cast<const double*>(src), frames); break;
+    }
+    if (written != frames || sf_error(file_.get()) != SF_ERR_NO_ERROR) return Fail(error);
+    return true;
+}
+
+bool AudioWriter::Fail(std::string* error) {
+    *error = path_ + ": " + sf_strerror(file_.get());
+    return false;
+}
+
+bool AudioWriter::Commit(std::string* error) {
+    // The header is completed on close; a failing close (a full disk) shows in the error state.
+    if (sf_error(file_.get()) != SF_ERR_NO_ERROR) return Fail(error);
+    const int closed = sf_close(file_.release());
+    if (closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        *error = path_ + ": " + (closed != 0 ? sf_error_number(closed) : std::strerror(errno));
+        std::remove(temp_.c_str());
+        return false;
+    }
     return true;
 }
 
 bool WriteAudio(const std::string& path, const AudioData& data, int format, std::string* error) {
-    SF_INFO sfi{};
-    sfi.samplerate = data.info.rate;
-    sfi.channels = data.info.channels;
-    sfi.format = format;
-    if (!sf_format_check(&sfi)) {
-        *error = std::string("cannot write ") + SubformatName(format & SF_FORMAT_SUBMASK) + " in a " +
-                 ContainerName(format & SF_FORMAT_TYPEMASK) + " file";
-        return false;
-    }
-    SndFile f(sf_open(path.c_str(), SFM_WRITE, &sfi));
-    if (!f) {
-        *error = sf_strerror(nullptr);
-        return false;
-    }
-    const int sub = format & SF_FORMAT_SUBMASK;
-    const bool integerOut = !(sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE || sub == SF_FORMAT_VORBIS ||
-                              sub == SF_FORMAT_OPUS);
-    if (integerOut) sf_command(f.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);  // values would wrap otherwise
-
-    const size_t ch = static_cast<size_t>(data.info.channels);
-    const size_t samples = static_cast<size_t>(data.frameCount()) * ch;
-    const sf_count_t frames = data.frameCount();
-    sf_count_t written = 0;
-    switch (data.info.feed) {
-    case FeedFormat::Pcm8: {
-        std::vector<short> s(samples);
-        for (size_t i = 0; i < samples; ++i) s[i] = static_cast<short>((data.bytes[i] - 128) * 256);
-        written = sf_writef_short(f.get(), s.data(), frames);
-        break;
-    }
-    case FeedFormat::Pcm16: {
-        const auto* src = reinterpret_cast<const int16_t*>(data.bytes.data());
-        if (sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8) {
-            std::vector<short> s(src, src + samples);
-            for (short& v : s) v = RoundShort(v, 8);
-            written = sf_writef_short(f.get(), s.data(), frames);
-        } else {
-            written = sf_writef_short(f.get(), reinterpret_cast<const short*>(src), frames);
-        }
-        break;
-    }
-    case FeedFormat::Pcm32: {
-        const auto* src = reinterpret_cast<const int32_t*>(data.bytes.data());
-        const int shift = sub == SF_FORMAT_PCM_24 ? 8 : sub == SF_FORMAT_PCM_16 ? 16 : sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 ? 24 : 0;
-        if (shift) {
-            std::vector<int> s(src, src + samples);
-            for (int& v : s) v = RoundToStep(v, shift);
-            written = sf_writef_int(f.get(), s.data(), frames);
-        } else {
-            written = sf_writef_int(f.get(), reinterpret_cast<const int*>(src), frames);
-        }
-        break;
-    }
-    case FeedFormat::Float32:
-        written = sf_writef_float(f.get(), reinterpret_cast<const float*>(data.bytes.data()), frames);
-        break;
-    case FeedFormat::Float64:
-        written = sf_writef_double(f.get(), reinterpret_cast<const double*>(data.bytes.data()), frames);
-        break;
-    }
-    const bool ok = written == frames && sf_error(f.get()) == SF_ERR_NO_ERROR;
-    if (!ok) *error = sf_strerror(f.get());
-    f.reset();
-    if (!ok) std::remove(path.c_str());
-    return ok;
+    AudioWriter writer;
+    return writer.Open(path, data.info, format, error) && writer.Write(data.bytes.data(), data.frameCount(), error) &&
+           writer.Commit(error);
 }
 
 bool ParseFormatOption(const std::string& text, int base, int* format, std::string* error) {

@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ struct AudioInfo {
     FeedFormat feed = FeedFormat::Pcm16;
 };
 
-// A whole file in memory as interleaved frames of the feed format, bytes per sample FeedBits / 8.
+// A whole signal in memory as interleaved frames of the feed format, bytes per sample FeedBits / 8.
 struct AudioData {
     AudioInfo info;
     std::vector<uint8_t> bytes;
@@ -39,12 +40,82 @@ struct AudioData {
     int64_t frameCount() const { return frameBytes() ? static_cast<int64_t>(bytes.size() / frameBytes()) : 0; }
 };
 
+// Frames of the feed format coming in, a buffer at a time.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // Reads up to `frames` frames into `dst`: the count read, 0 at the end, or -1 with `error` set.
+    virtual int64_t Read(uint8_t* dst, int64_t frames, std::string* error) = 0;
+};
+
+// Frames of the feed format going out, a buffer at a time.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    virtual bool Write(const uint8_t* src, int64_t frames, std::string* error) = 0;
+};
+
+// A signal in memory as a source.
+class MemorySource final : public FrameSource {
+public:
+    explicit MemorySource(const AudioData& data) : data_(data) {}
+    int64_t Read(uint8_t* dst, int64_t frames, std::string* error) override;
+
+private:
+    const AudioData& data_;
+    int64_t next_ = 0;
+};
+
+struct SndCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndFile = std::unique_ptr<SNDFILE, SndCloser>;
+
 // Reads the header only. On failure `error` says why.
 bool ProbeAudio(const std::string& path, AudioInfo* info, std::string* error);
-// Reads the whole file in its feed format.
-bool ReadAudio(const std::string& path, AudioData* data, std::string* error);
-// Writes `data` (feed-format samples) as `format` (SF_FORMAT_*), converting to the file's sample
-// width with rounding, ties to even, and clipping. Removes a partly written file on failure.
+
+// A file read a buffer at a time in its feed format, so a long file never sits in memory whole.
+class AudioReader final : public FrameSource {
+public:
+    bool Open(const std::string& path, std::string* error);
+    const AudioInfo& info() const { return info_; }
+    int64_t Read(uint8_t* dst, int64_t frames, std::string* error) override;
+
+private:
+    std::string path_;
+    SndFile file_;
+    AudioInfo info_;
+    std::vector<short> shorts_;
+};
+
+// A file written a buffer at a time from feed-format frames, converted to the file's sample width
+// with rounding, ties to even, and clipping. It goes to a temporary file beside the target that
+// replaces the target only on Commit: a failed render leaves no partial file behind, and an output
+// that names the input does not truncate the input while it is still being read.
+class AudioWriter final : public FrameSink {
+public:
+    AudioWriter() = default;
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+    ~AudioWriter() override;  // removes the temporary file unless committed
+
+    // `feed` gives the rate, channels and feed format of the frames; `format` is SF_FORMAT_*.
+    bool Open(const std::string& path, const AudioInfo& feed, int format, std::string* error);
+    bool Write(const uint8_t* src, int64_t frames, std::string* error) override;
+    bool Commit(std::string* error);
+
+private:
+    bool Fail(std::string* error);
+
+    std::string path_, temp_;
+    SndFile file_;
+    AudioInfo feed_;
+    int sub_ = 0;
+    std::vector<short> shorts_;
+    std::vector<int> ints_;
+};
+
+// Writes a whole signal as `format` (SF_FORMAT_*), as AudioWriter does.
 bool WriteAudio(const std::string& path, const AudioData& data, int format, std::string* error);
 
 // Parses a --format value ("wav", "flac", "aiff", "caf", "au", "w64", "raw" with an optional ":SUB"

@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -100,9 +101,104 @@ private:
 
 // ---- Sink ---------------------------------------------------------------------------------------
 
+// Takes the filter's output as it arrives. Frames up to the end of the input go straight out; in the
+// drained tail, silent frames are held back and written only when sound follows, because the
+// drain's last buffer carries silence after the tails end and the output should end at its last
+// sound. Peak and clipped samples are measured on what is written.
+class OutputCollector {
+public:
+    OutputCollector(const AudioInfo& info, int bufferFrames, bool keepTail, FrameSink* sink, RenderStats* stats)
+        : info_(info),
+          frameBytes_(static_cast<size_t>(FeedBits(info.feed) / 8) * info.channels),
+          silentByte_(info.feed == FeedFormat::Pcm8 ? 0x80 : 0x00),
+          silence_(static_cast<size_t>(bufferFrames) * frameBytes_, silentByte_),
+          keepTail_(keepTail),
+          sink_(sink),
+          stats_(stats) {}
+
+    // What follows is the drained tail.
+    void BeginTail() { inTail_ = true; }
+
+    bool Take(const uint8_t* data, int64_t frames) {
+        if (!inTail_) return Emit(data, frames);
+        if (!keepTail_) return true;
+        int64_t sounding = frames;  // frames up to and including the last non-silent one
+        while (sounding > 0 && IsSilent(data + static_cast<size_t>(sounding - 1) * frameBytes_)) --sounding;
+        if (sounding == 0) {
+            heldSilence_ += frames;
+            return true;
+        }
+        for (; heldSilence_ > 0;) {
+            const int64_t n = std::min<int64_t>(heldSilence_, static_cast<int64_t>(silence_.size() / frameBytes_));
+            if (!Emit(silence_.data(), n)) return false;
+            heldSilence_ -= n;
+        }
+        heldSilence_ = frames - sounding;
+        return Emit(data, sounding);
+    }
+
+    int64_t written() const { return written_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool IsSilent(const uint8_t* frame) const {
+        for (size_t b = 0; b < frameBytes_; ++b)
+            if (frame[b] != silentByte_) return false;
+        return true;
+    }
+
+    bool Emit(const uint8_t* data, int64_t frames) {
+        if (frames <= 0) return true;
+        Measure(data, static_cast<size_t>(frames) * info_.channels);
+        written_ += frames;
+        return sink_->Write(data, frames, &error_);
+    }
+
+    template <class T>
+    void MeasureSamples(const T* s, size_t n, double scale, double offset, T minCode, T maxCode, bool isFloat) {
+        double peak = stats_->peak;
+        int64_t clipped = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double v = std::fabs((static_cast<double>(s[i]) - offset) * scale);
+            peak = v > peak ? v : peak;
+            clipped += isFloat ? !(v < 1.0) : (s[i] == minCode || s[i] == maxCode);
+        }
+        stats_->peak = peak;
+        stats_->clipped += clipped;
+    }
+
+    void Measure(const uint8_t* b, size_t n) {
+        switch (info_.feed) {
+        case FeedFormat::Pcm8: MeasureSamples<uint8_t>(b, n, 1 / 128.0, 128, 0, 255, false); break;
+        case FeedFormat::Pcm16:
+            MeasureSamples(reinterpret_cast<const int16_t*>(b), n, 1 / 32768.0, 0, int16_t{INT16_MIN}, int16_t{INT16_MAX},
+                           false);
+            break;
+        case FeedFormat::Pcm32:
+            MeasureSamples(reinterpret_cast<const int32_t*>(b), n, 1 / 2147483648.0, 0, int32_t{INT32_MIN},
+                           int32_t{INT32_MAX}, false);
+            break;
+        case FeedFormat::Float32: MeasureSamples(reinterpret_cast<const float*>(b), n, 1, 0, 0.0f, 0.0f, true); break;
+        case FeedFormat::Float64: MeasureSamples(reinterpret_cast<const double*>(b), n, 1, 0, 0.0, 0.0, true); break;
+        }
+    }
+
+    const AudioInfo info_;
+    const size_t frameBytes_;
+    const uint8_t silentByte_;
+    const std::vector<uint8_t> silence_;
+    const bool keepTail_;
+    FrameSink* sink_;
+    RenderStats* stats_;
+    bool inTail_ = false;
+    int64_t heldSilence_ = 0;
+    int64_t written_ = 0;
+    std::string error_;
+};
+
 class SinkPin final : public CBaseInputPin {
 public:
-    SinkPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, std::vector<uint8_t>* out)
+    SinkPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, OutputCollector* out)
         : CBaseInputPin(filter, lock, TW_W("In")), type_(type), out_(out) {}
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
@@ -118,8 +214,8 @@ public:
         hr = sample->GetPointer(&data);
         if (FAILED(hr)) return hr;
         const LONG length = sample->GetActualDataLength();
-        if (length > 0) out_->insert(out_->end(), data, data + length);
-        ++samples_;
+        const LONG frameBytes = type_.lSampleSize;
+        if (length > 0 && !out_->Take(data, length / frameBytes)) return E_FAIL;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EndOfStream() override {
@@ -130,14 +226,13 @@ public:
 
 private:
     const CMediaType& type_;
-    std::vector<uint8_t>* out_;
-    int samples_ = 0;
+    OutputCollector* out_;
     int endOfStream_ = 0;
 };
 
 class SinkFilter final : public CBaseFilter {
 public:
-    SinkFilter(const CMediaType& type, std::vector<uint8_t>* out)
+    SinkFilter(const CMediaType& type, OutputCollector* out)
         : CBaseFilter(nullptr, &lock_, GUID{}), pin_(this, &lock_, type, out) {}
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
@@ -325,50 +420,6 @@ int SaveSettings(const std::string& path, IPersistStream* persist, std::string* 
     return kExitOk;
 }
 
-// Peak and clipped samples of the output, full scale 1.0.
-template <class T>
-void MeasureSamples(const uint8_t* bytes, size_t n, double scale, double offset, T minCode, T maxCode, bool isFloat,
-                    RenderStats* stats) {
-    const T* s = reinterpret_cast<const T*>(bytes);
-    double peak = 0;
-    int64_t clipped = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double v = std::fabs((static_cast<double>(s[i]) - offset) * scale);
-        peak = v > peak ? v : peak;
-        clipped += isFloat ? !(v < 1.0) : (s[i] == minCode || s[i] == maxCode);
-    }
-    stats->peak = peak;
-    stats->clipped = clipped;
-}
-
-void Measure(const AudioData& out, RenderStats* stats) {
-    const size_t n = static_cast<size_t>(out.frameCount()) * out.info.channels;
-    const uint8_t* b = out.bytes.data();
-    switch (out.info.feed) {
-    case FeedFormat::Pcm8: MeasureSamples<uint8_t>(b, n, 1 / 128.0, 128, 0, 255, false, stats); break;
-    case FeedFormat::Pcm16: MeasureSamples<int16_t>(b, n, 1 / 32768.0, 0, INT16_MIN, INT16_MAX, false, stats); break;
-    case FeedFormat::Pcm32: MeasureSamples<int32_t>(b, n, 1 / 2147483648.0, 0, INT32_MIN, INT32_MAX, false, stats); break;
-    case FeedFormat::Float32: MeasureSamples<float>(b, n, 1, 0, 0, 0, true, stats); break;
-    case FeedFormat::Float64: MeasureSamples<double>(b, n, 1, 0, 0, 0, true, stats); break;
-    }
-}
-
-// The drain's last buffer carries silence after the end of the tails: the output ends at its last
-// sound past the input.
-int64_t TrimmedFrames(const AudioData& out, int64_t inputFrames) {
-    const size_t fb = out.frameBytes();
-    const uint8_t silent = out.info.feed == FeedFormat::Pcm8 ? 0x80 : 0x00;
-    int64_t frames = out.frameCount();
-    while (frames > inputFrames) {
-        const uint8_t* f = &out.bytes[static_cast<size_t>(frames - 1) * fb];
-        bool quiet = true;
-        for (size_t b = 0; b < fb && quiet; ++b) quiet = f[b] == silent;
-        if (!quiet) break;
-        --frames;
-    }
-    return frames;
-}
-
 }  // namespace
 
 bool ListPresets(std::vector<PresetInfo>* presets, std::string* error) {
@@ -397,8 +448,8 @@ bool ListPresets(std::vector<PresetInfo>* presets, std::string* error) {
     return true;
 }
 
-int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out, RenderStats* stats,
-               const Progress& progress, std::string* error) {
+int RenderStream(const AudioInfo& info, FrameSource* in, FrameSink* out, const RenderOptions& options,
+                 RenderStats* stats, const Progress& progress, std::string* error) {
     ComPtr<IBaseFilter> filter;
     std::string why;
     HRESULT hr = CreateFilter(filter.out(), &why);
@@ -427,7 +478,7 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
     }
     prop->GetParams(&stats->params);
 
-    HostTempoMap tempoMap(options.tempoChanges, in.info.rate);
+    HostTempoMap tempoMap(options.tempoChanges, info.rate);
     if (options.haveTempoMap) {
         tempoMap.AddRef();  // the filter releases the host object once after attaching
         hr = synth->AttachHost(static_cast<IHostTempoMap*>(&tempoMap));
@@ -439,10 +490,10 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
     }
 
     // The graph: source -> BRIO FX -> sink, every pin agreeing on the file's feed format.
-    const WAVEFORMATEX wfx = FeedWaveFormat(in.info);
+    const WAVEFORMATEX wfx = FeedWaveFormat(info);
     CMediaType type;
     type.majortype = MEDIATYPE_Audio;
-    type.subtype = FeedIsFloat(in.info.feed) ? MEDIASUBTYPE_IEEE_FLOAT : MEDIASUBTYPE_PCM;
+    type.subtype = FeedIsFloat(info.feed) ? MEDIASUBTYPE_IEEE_FLOAT : MEDIASUBTYPE_PCM;
     type.formattype = FORMAT_WaveFormatEx;
     type.bFixedSizeSamples = TRUE;
     type.lSampleSize = wfx.nBlockAlign;
@@ -451,11 +502,9 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
         return kExitIo;
     }
     const LONG bufferBytes = static_cast<LONG>(options.bufferFrames) * wfx.nBlockAlign;
-    out->info = in.info;
-    out->bytes.clear();
-    out->bytes.reserve(in.bytes.size() + static_cast<size_t>(wfx.nAvgBytesPerSec) * 4);
+    OutputCollector collector(info, options.bufferFrames, options.tail, out, stats);
     auto* source = new SourceFilter(type, bufferBytes);
-    auto* sink = new SinkFilter(type, &out->bytes);
+    auto* sink = new SinkFilter(type, &collector);
     if (!source || !sink) {
         delete source;
         delete sink;
@@ -471,8 +520,8 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
     if (SUCCEEDED(hr)) hr = filter->FindPin(TW_W("Output"), filterOut.out());
     if (SUCCEEDED(hr)) hr = source->pin().Connect(filterIn.p, &type);
     if (FAILED(hr)) {
-        *error = std::string("the filter refused ") + FeedName(in.info.feed) + " at " + std::to_string(in.info.rate) +
-                 " Hz, " + std::to_string(in.info.channels) + " channel(s) (" + Hex(hr) + ")";
+        *error = std::string("the filter refused ") + FeedName(info.feed) + " at " + std::to_string(info.rate) +
+                 " Hz, " + std::to_string(info.channels) + " channel(s) (" + Hex(hr) + ")";
         code = kExitRefused;
     }
     if (code == kExitOk && FAILED(hr = filterOut->Connect(&sink->pin(), &type))) {
@@ -485,31 +534,44 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
         *error = "the graph did not start (" + Hex(hr) + ")";
         code = kExitRefused;
     }
-    const int64_t frames = in.frameCount();
-    const size_t frameBytes = in.frameBytes();
-    for (int64_t done = 0; code == kExitOk && done < frames;) {
-        const int64_t n = std::min<int64_t>(options.bufferFrames, frames - done);
+    // Each buffer is read straight into the sample the source delivers.
+    int64_t frames = 0;
+    while (code == kExitOk) {
         IMediaSample* sample = nullptr;
         hr = source->pin().GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-        if (SUCCEEDED(hr)) {
-            BYTE* data = nullptr;
-            sample->GetPointer(&data);
-            std::memcpy(data, &in.bytes[static_cast<size_t>(done) * frameBytes], static_cast<size_t>(n) * frameBytes);
-            sample->SetActualDataLength(static_cast<LONG>(n * static_cast<int64_t>(frameBytes)));
-            sample->SetDiscontinuity(done == 0);
-            hr = source->pin().Deliver(sample);
-            sample->Release();
-        }
         if (FAILED(hr)) {
-            *error = "the filter failed on the buffer at frame " + std::to_string(done) + " (" + Hex(hr) + ")";
+            *error = "no buffer for the frame at " + std::to_string(frames) + " (" + Hex(hr) + ")";
             code = kExitRefused;
+            break;
         }
-        done += n;
-        if (progress) progress(done, frames);
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const int64_t n = in->Read(data, options.bufferFrames, error);
+        if (n <= 0) {
+            sample->Release();
+            if (n < 0) code = kExitIo;
+            break;
+        }
+        sample->SetActualDataLength(static_cast<LONG>(n) * wfx.nBlockAlign);
+        sample->SetDiscontinuity(frames == 0);
+        hr = source->pin().Deliver(sample);
+        sample->Release();
+        if (FAILED(hr)) {
+            const bool ioFailed = !collector.error().empty();
+            *error = ioFailed ? collector.error()
+                              : "the filter failed on the buffer at frame " + std::to_string(frames) + " (" + Hex(hr) + ")";
+            code = ioFailed ? kExitIo : kExitRefused;
+        }
+        frames += n;
+        if (progress) progress(frames, info.frames);
     }
     if (code == kExitOk) {
+        collector.BeginTail();
         hr = source->pin().DeliverEndOfStream();
-        if (FAILED(hr) || sink->pin().endOfStreamCount() != 1) {
+        if (!collector.error().empty()) {
+            *error = collector.error();
+            code = kExitIo;
+        } else if (FAILED(hr) || sink->pin().endOfStreamCount() != 1) {
             *error = "the filter did not finish the stream (" + Hex(hr) + ")";
             code = kExitRefused;
         }
@@ -526,13 +588,9 @@ int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out
     sink->NonDelegatingRelease();
     if (code != kExitOk) return code;
 
-    const int64_t kept = options.tail ? TrimmedFrames(*out, frames) : std::min(frames, out->frameCount());
-    out->bytes.resize(static_cast<size_t>(kept) * frameBytes);
-    out->info.frames = kept;
     stats->framesIn = frames;
-    stats->framesOut = kept;
-    stats->tailFrames = kept > frames ? kept - frames : 0;
-    Measure(*out, stats);
+    stats->framesOut = collector.written();
+    stats->tailFrames = std::max<int64_t>(0, collector.written() - frames);
     return kExitOk;
 }
 

@@ -213,23 +213,24 @@ int CmdRender(int argc, char** argv) {
     }
     options.haveTempoMap = !options.tempoChanges.empty();
 
-    AudioData input;
+    AudioReader input;
     std::string error;
-    if (!ReadAudio(in, &input, &error)) return Fail(kExitIo, in + ": " + error);
-    int outFormat = input.info.format;
-    if (!formatText.empty() && !ParseFormatOption(formatText, input.info.format, &outFormat, &error))
+    if (!input.Open(in, &error)) return Fail(kExitIo, in + ": " + error);
+    const AudioInfo& info = input.info();
+    int outFormat = info.format;
+    if (!formatText.empty() && !ParseFormatOption(formatText, info.format, &outFormat, &error))
         return Usage("--format: " + error);
 
-    AudioData output;
+    AudioWriter output;
+    if (!output.Open(out, info, outFormat, &error)) return Fail(kExitIo, error);
     RenderStats stats;
-    const bool bar = !options.quiet && !json && isatty(STDERR_FILENO) &&
-                     input.frameCount() > static_cast<int64_t>(input.info.rate) * 10;
-    const int code = RenderFile(input, options, &output, &stats, bar ? Progress(ProgressBar) : Progress(), &error);
+    const bool bar = !options.quiet && !json && isatty(STDERR_FILENO) && info.frames > static_cast<int64_t>(info.rate) * 10;
+    const int code = RenderStream(info, &input, &output, options, &stats, bar ? Progress(ProgressBar) : Progress(), &error);
     if (code != kExitOk) return Fail(code, error);
+    if (!output.Commit(&error)) return Fail(kExitIo, error);
     for (const std::string& w : stats.warnings)
         if (!options.quiet) std::fprintf(stderr, "brio-fx: warning: %s\n", w.c_str());
-    if (!WriteAudio(out, output, outFormat, &error)) return Fail(kExitIo, out + ": " + error);
-    if (!options.quiet || json) PrintSummary({in, out, stats, input.info.rate}, json);
+    if (!options.quiet || json) PrintSummary({in, out, stats, info.rate}, json);
     return kExitOk;
 }
 
@@ -238,7 +239,7 @@ int CmdDemo(const std::string& dir) {
     const AudioData signal = MakeDemoSignal();
     std::string error;
     const std::string dry = dir + "/input.wav";
-    if (!WriteAudio(dry, signal, signal.info.format, &error)) return Fail(kExitIo, dry + ": " + error);
+    if (!WriteAudio(dry, signal, signal.info.format, &error)) return Fail(kExitIo, error);
     std::vector<PresetInfo> presets;
     if (!ListPresets(&presets, &error)) return Fail(kExitRefused, error);
     std::printf("demo signal: %s (%.2f s, 44.1 kHz stereo 16-bit)\n\n", dry.c_str(),
@@ -247,10 +248,7 @@ int CmdDemo(const std::string& dir) {
     for (size_t i = 0; i < presets.size(); ++i) {
         RenderOptions options;
         options.steps.push_back({SettingStep::kPreset, std::to_string(i)});
-        AudioData out;
         RenderStats stats;
-        const int code = RenderFile(signal, options, &out, &stats, Progress(), &error);
-        if (code != kExitOk) return Fail(code, "preset " + std::to_string(i) + ": " + error);
         char number[24];
         std::snprintf(number, sizeof number, "%02zu-", i);
         std::string slug;
@@ -262,7 +260,12 @@ int CmdDemo(const std::string& dir) {
         }
         while (!slug.empty() && slug.back() == '-') slug.pop_back();
         const std::string path = dir + "/" + number + slug + ".wav";
-        if (!WriteAudio(path, out, signal.info.format, &error)) return Fail(kExitIo, path + ": " + error);
+        MemorySource source(signal);
+        AudioWriter out;
+        if (!out.Open(path, signal.info, signal.info.format, &error)) return Fail(kExitIo, error);
+        const int code = RenderStream(signal.info, &source, &out, options, &stats, Progress(), &error);
+        if (code != kExitOk) return Fail(code, "preset " + std::to_string(i) + ": " + error);
+        if (!out.Commit(&error)) return Fail(kExitIo, error);
         std::printf("%2zu  %-24s %-44s %7.2fs %7.2fs %6.1f dB\n", i, presets[i].name.c_str(), path.c_str(),
                     static_cast<double>(stats.framesOut) / signal.info.rate,
                     static_cast<double>(stats.tailFrames) / signal.info.rate, Decibels(stats.peak));

@@ -43,10 +43,11 @@ struct RenderStats {
 
 using Progress = std::function<void(int64_t done, int64_t total)>;
 
-// Renders `in` into `out` (same feed format, rate and channels). On failure returns the exit code
+// Renders the frames of `in` (described by `info`; `info.frames` only paces the progress) into `out`
+// in the same feed format, rate and channels, a buffer at a time. On failure returns the exit code
 // and a one-line reason in `error`.
-int RenderFile(const AudioData& in, const RenderOptions& options, AudioData* out, RenderStats* stats,
-               const Progress& progress, std::string* error);
+int RenderStream(const AudioInfo& info, FrameSource* in, FrameSink* out, const RenderOptions& options,
+                 RenderStats* stats, const Progress& progress, std::string* error);
 
 // The built-in presets as the filter names them.
 struct PresetInfo {

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -139,6 +141,55 @@ TEST_F(HostTest, SlapbackEchoesAtTheirPositionsWithATail) {
     EXPECT_NE(r.out.find("\"frames_in\":10000"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"tail_frames\":"), std::string::npos);
     EXPECT_EQ(r.out.front(), '{');
+}
+
+TEST_F(HostTest, StreamedOutputDoesNotDependOnBufferSizeOrOutputPlace) {
+    const std::string in = Path("impulse.wav");
+    WriteFile(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 3000, [](int i, int c) { return i == 10 * c ? 0.5 : 0.0; });
+    // Echo gaps of 2205 silent frames span many 64-frame buffers in the tail: held-back silence must
+    // be written once the next echo arrives, and dropped after the last one.
+    Outcome r = Exec("render '" + in + "' '" + Path("small.wav") + "' --quiet --buffer 64 --preset 'slapback delay'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Exec("render '" + in + "' '" + Path("large.wav") + "' --quiet --preset 'slapback delay'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string large = Slurp(Path("large.wav"));
+    EXPECT_EQ(Slurp(Path("small.wav")), large);
+    SF_INFO info;
+    const std::vector<double> out = ReadFile(Path("large.wav"), &info);
+    ASSERT_GT(info.frames, 3 * 2206);
+    EXPECT_TRUE(out[out.size() - 2] != 0.0 || out.back() != 0.0) << "the output ends at its last sound";
+
+    // An output naming the input is written beside it and replaces it only when done.
+    const std::string same = Path("same.wav");
+    {
+        std::ofstream copy(same, std::ios::binary);
+        copy << Slurp(in);
+    }
+    r = Exec("render '" + same + "' '" + same + "' --quiet --preset 'slapback delay'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Slurp(same), large);
+
+    // A refused render leaves an existing output as it was and no temporary file behind.
+    {
+        std::ofstream keep(Path("keep.wav"), std::ios::binary);
+        keep << "keep";
+    }
+    r = Exec("render '" + in + "' '" + Path("keep.wav") + "' --preset 99");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(Slurp(Path("keep.wav")), "keep");
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"impulse.wav", "keep.wav", "large.wav", "same.wav", "small.wav",
+                                               "stderr", "stdout"}));
+
+    r = Exec("render '" + in + "' '" + Path("no-such-dir/out.wav") + "'");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("no-such-dir/out.wav"), std::string::npos) << r.err;
 }
 
 TEST_F(HostTest, SavedSettingsReproduceTheRender) {
