@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -84,6 +85,7 @@ double Decibels(double peak) { return peak > 0 ? 20 * std::log10(peak) : -INFINI
 
 void ProgressBar(int64_t done, int64_t total) {
     if (total <= 0) return;
+    done = std::min(done, total);  // a header's frame count can fall short of what is read
     const int width = 40;
     const int filled = static_cast<int>(width * done / total);
     std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
