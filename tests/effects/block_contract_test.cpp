@@ -1,6 +1,8 @@
 // The common block contract, exercised through small blocks defined here.
 #include "effects/block_base.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,14 +11,7 @@
 namespace {
 
 WAVEFORMATEX MakeFormat(WORD tag, WORD channels, DWORD rate, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(tag, channels, rate, bits);
 }
 
 // Halves every sample by its `drive` field (drive 500 -> x * 0.5) and counts designs and resets.

@@ -1,6 +1,8 @@
 // The feedback delay block: echo timing, tails and their countdown, window moves, flushing.
 #include "effects/audio_blocks.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,14 +15,7 @@ namespace {
 constexpr double kFloor = 1.0 / 4294967296.0;  // 2^-32
 
 WAVEFORMATEX Format(WORD tag, WORD channels, DWORD rate, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(tag, channels, rate, bits);
 }
 WAVEFORMATEX FloatFormat(WORD channels, DWORD rate) { return Format(WAVE_FORMAT_IEEE_FLOAT, channels, rate, 32); }
 WAVEFORMATEX DoubleFormat(WORD channels, DWORD rate) { return Format(WAVE_FORMAT_IEEE_FLOAT, channels, rate, 64); }

@@ -6,6 +6,8 @@
 
 #include "tests/support/alloc_counter.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,14 +16,7 @@
 namespace {
 
 WAVEFORMATEX FloatFormat(WORD channels, WORD bits, DWORD rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(WAVE_FORMAT_IEEE_FLOAT, channels, rate, bits);
 }
 
 DistortionParams Record(int drive, int slewPercent, int hardClip, double dry = 0.5, double wet = 0.5) {

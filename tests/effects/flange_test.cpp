@@ -4,6 +4,8 @@
 
 #include "effects/block_base.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,14 +20,7 @@ using namespace tw::flange;
 constexpr double kTestPi = 3.14159265358979323846;
 
 WAVEFORMATEX MakeFormat(WORD channels, DWORD rate, WORD bits = 64) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(WAVE_FORMAT_IEEE_FLOAT, channels, rate, bits);
 }
 
 FlangeParams Record(int32_t type, uint32_t rateMilliHz, uint32_t depthPercent, double dry = 0.5, double wet = 0.5) {
@@ -701,13 +696,7 @@ TEST(FlangeBlock, TinyValuesFlushWhereNamed) {
 // A reset reaches the block on the streaming thread; with the format unchanged it clears the lines
 // in place instead of allocating, and sounds like a fresh block.
 TEST(FlangeReset, SameFormatResetAllocatesNothingAndStartsFromSilence) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = 2;
-    f.nSamplesPerSec = 44100;
-    f.wBitsPerSample = 64;
-    f.nBlockAlign = 16;
-    f.nAvgBytesPerSec = 44100 * 16;
+    const WAVEFORMATEX f = MakeFormat(2, 44100, 64);
     FlangeParams p{};
     p.cbSize = sizeof(p);
     p.dryGain = 0.5;

@@ -2,6 +2,8 @@
 // noise responses against plain reference computations written here.
 #include "effects/audio_blocks.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,14 +17,7 @@ constexpr double kRate = 44100.0;
 constexpr double kPi = 3.14159265358979323846;
 
 WAVEFORMATEX FloatFormat(WORD channels, WORD bits, DWORD rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(WAVE_FORMAT_IEEE_FLOAT, channels, rate, bits);
 }
 
 // The four room records, in room-type order, with the mix of Dry/Wet 25 %.

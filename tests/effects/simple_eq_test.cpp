@@ -6,6 +6,8 @@
 
 #include "tests/support/alloc_counter.h"
 
+#include "tests/support/wave_format.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,14 +19,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 WAVEFORMATEX FloatFormat(WORD channels, WORD bits, DWORD rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return testing_support::MakeWaveFormat(WAVE_FORMAT_IEEE_FLOAT, channels, rate, bits);
 }
 
 SimpleEqParams Record(int mid, int bass, int treble) { return SimpleEqParams{16, mid, bass, treble}; }

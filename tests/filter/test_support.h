@@ -4,6 +4,7 @@
 
 #include "filter/transform.h"
 #include "tests/filter/fake_blocks.h"
+#include "tests/support/wave_format.h"
 
 #include <gtest/gtest.h>
 
@@ -29,15 +30,7 @@ public:
 };
 
 inline WAVEFORMATEX MakeFormat(WORD tag, WORD bits, WORD channels, DWORD rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
+    return testing_support::MakeWaveFormat(tag, channels, rate, bits);
 }
 
 // A controller on the recording blocks with a float stream format.

@@ -8,6 +8,7 @@
 #include "platform/dshow/combase.h"
 #include "platform/dshow/media_type.h"
 #include "platform/dshow/pins.h"
+#include "tests/support/wave_format.h"
 
 #include <cstring>
 #include <mutex>
@@ -28,13 +29,7 @@ inline void MakeAudioType(CMediaType* mt, WORD tag, WORD channels, DWORD rate, W
     mt->SetType(&MEDIATYPE_Audio);
     mt->SetSubtype(tag == WAVE_FORMAT_IEEE_FLOAT ? &MEDIASUBTYPE_IEEE_FLOAT : &MEDIASUBTYPE_PCM);
     mt->SetFormatType(&FORMAT_WaveFormatEx);
-    WAVEFORMATEX wfx = {};
-    wfx.wFormatTag = tag;
-    wfx.nChannels = channels;
-    wfx.nSamplesPerSec = rate;
-    wfx.wBitsPerSample = bits;
-    wfx.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wfx.nAvgBytesPerSec = rate * wfx.nBlockAlign;
+    const WAVEFORMATEX wfx = testing_support::MakeWaveFormat(tag, channels, rate, bits);
     BYTE bytes[sizeof(WAVEFORMATEX)] = {};
     std::memcpy(bytes, &wfx, sizeof(wfx));
     mt->SetFormat(bytes, formatBytes);
