@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace host {
 
@@ -29,6 +28,29 @@ int32_t RoundToStep(int32_t v, int shift) {
 int16_t RoundShort(int16_t v, int shift) {
     int32_t r = RoundToStep(static_cast<int32_t>(v) << 16, shift + 16);
     return static_cast<int16_t>(r >> 16);
+}
+
+// What the filter would be fed from a file libsndfile opened.
+bool DescribeFeed(const SF_INFO& sfi, AudioInfo* info, std::string* error) {
+    if (sfi.channels < 1 || sfi.channels > 2) {
+        *error = "has " + std::to_string(sfi.channels) + " channels; the filter takes mono or stereo";
+        return false;
+    }
+    FeedFormat feed;
+    if (!FeedFormatFor(sfi.format & SF_FORMAT_SUBMASK, &feed)) {
+        *error = std::string("unsupported sample encoding (") + SubformatName(sfi.format & SF_FORMAT_SUBMASK) + ")";
+        return false;
+    }
+    if (sfi.samplerate < 2000 || sfi.samplerate > 192000) {
+        *error = "sample rate " + std::to_string(sfi.samplerate) + " Hz is outside 2000 to 192000 Hz";
+        return false;
+    }
+    info->frames = sfi.frames;
+    info->rate = sfi.samplerate;
+    info->channels = sfi.channels;
+    info->format = sfi.format;
+    info->feed = feed;
+    return true;
 }
 
 }  // namespace
@@ -111,33 +133,6 @@ const char* ContainerName(int major) {
     default: return "other container";
     }
 }
-
-namespace {
-
-// What the filter would be fed from a file libsndfile opened.
-bool DescribeFeed(const SF_INFO& sfi, AudioInfo* info, std::string* error) {
-    if (sfi.channels < 1 || sfi.channels > 2) {
-        *error = "has " + std::to_string(sfi.channels) + " channels; the filter takes mono or stereo";
-        return false;
-    }
-    FeedFormat feed;
-    if (!FeedFormatFor(sfi.format & SF_FORMAT_SUBMASK, &feed)) {
-        *error = std::string("unsupported sample encoding (") + SubformatName(sfi.format & SF_FORMAT_SUBMASK) + ")";
-        return false;
-    }
-    if (sfi.samplerate < 2000 || sfi.samplerate > 192000) {
-        *error = "sample rate " + std::to_string(sfi.samplerate) + " Hz is outside 2000 to 192000 Hz";
-        return false;
-    }
-    info->frames = sfi.frames;
-    info->rate = sfi.samplerate;
-    info->channels = sfi.channels;
-    info->format = sfi.format;
-    info->feed = feed;
-    return true;
-}
-
-}  // namespace
 
 int64_t MemorySource::Read(uint8_t* dst, int64_t frames, std::string*) {
     const int64_t n = std::min(frames, data_.frameCount() - next_);

@@ -30,13 +30,14 @@ struct AudioInfo {
     int channels = 0;
     int format = 0;  // SF_FORMAT_* major | subformat
     FeedFormat feed = FeedFormat::Pcm16;
+    size_t frameBytes() const { return static_cast<size_t>(FeedBits(feed) / 8) * channels; }
 };
 
 // A whole signal in memory as interleaved frames of the feed format, bytes per sample FeedBits / 8.
 struct AudioData {
     AudioInfo info;
     std::vector<uint8_t> bytes;
-    size_t frameBytes() const { return static_cast<size_t>(FeedBits(info.feed) / 8) * info.channels; }
+    size_t frameBytes() const { return info.frameBytes(); }
     int64_t frameCount() const { return frameBytes() ? static_cast<int64_t>(bytes.size() / frameBytes()) : 0; }
 };
 

@@ -53,6 +53,14 @@ WAVEFORMATEX FeedWaveFormat(const AudioInfo& info) {
     return f;
 }
 
+// The host's pins take exactly the file's feed format.
+HRESULT MatchType(const CMediaType& type, const AM_MEDIA_TYPE* pmt) {
+    return pmt && IsEqualGUID(pmt->majortype, type.majortype) && pmt->cbFormat >= sizeof(WAVEFORMATEX) &&
+                   std::memcmp(pmt->pbFormat, type.pbFormat, sizeof(WAVEFORMATEX)) == 0
+               ? S_OK
+               : S_FALSE;
+}
+
 // ---- Source -------------------------------------------------------------------------------------
 
 class SourcePin final : public CBaseOutputPin {
@@ -60,12 +68,7 @@ public:
     SourcePin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, LONG bufferBytes)
         : CBaseOutputPin(filter, lock, TW_W("Out")), type_(type), bufferBytes_(bufferBytes) {}
 
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return pmt && IsEqualGUID(pmt->majortype, type_.majortype) && pmt->cbFormat >= sizeof(WAVEFORMATEX) &&
-                       std::memcmp(pmt->pbFormat, type_.pbFormat, sizeof(WAVEFORMATEX)) == 0
-                   ? S_OK
-                   : S_FALSE;
-    }
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override { return MatchType(type_, pmt); }
     HRESULT GetMediaType(int position, CMediaType* pmt) override {
         if (position < 0) return E_INVALIDARG;
         if (position > 0) return VFW_S_NO_MORE_ITEMS;
@@ -109,7 +112,7 @@ class OutputCollector {
 public:
     OutputCollector(const AudioInfo& info, int bufferFrames, bool keepTail, FrameSink* sink, RenderStats* stats)
         : info_(info),
-          frameBytes_(static_cast<size_t>(FeedBits(info.feed) / 8) * info.channels),
+          frameBytes_(info.frameBytes()),
           silentByte_(info.feed == FeedFormat::Pcm8 ? 0x80 : 0x00),
           silence_(static_cast<size_t>(bufferFrames) * frameBytes_, silentByte_),
           keepTail_(keepTail),
@@ -128,7 +131,7 @@ public:
             heldSilence_ += frames;
             return true;
         }
-        for (; heldSilence_ > 0;) {
+        while (heldSilence_ > 0) {
             const int64_t n = std::min<int64_t>(heldSilence_, static_cast<int64_t>(silence_.size() / frameBytes_));
             if (!Emit(silence_.data(), n)) return false;
             heldSilence_ -= n;
@@ -201,12 +204,7 @@ public:
     SinkPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type, OutputCollector* out)
         : CBaseInputPin(filter, lock, TW_W("In")), type_(type), out_(out) {}
 
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return pmt && IsEqualGUID(pmt->majortype, type_.majortype) && pmt->cbFormat >= sizeof(WAVEFORMATEX) &&
-                       std::memcmp(pmt->pbFormat, type_.pbFormat, sizeof(WAVEFORMATEX)) == 0
-                   ? S_OK
-                   : S_FALSE;
-    }
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override { return MatchType(type_, pmt); }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
         HRESULT hr = CBaseInputPin::Receive(sample);
         if (hr != S_OK) return hr;
